@@ -1,0 +1,51 @@
+// Bytes per second of each compression path over a buffer that stays in
+// cache, and of the whole digest as the program calls it.
+#include <benchmark/benchmark.h>
+
+#include <cstdint>
+#include <vector>
+
+#include "digest/sha256.h"
+#include "digest/sha256_compress.h"
+
+namespace {
+
+constexpr size_t kBlocks = 1024;  // 64 KiB
+
+void RunCompress(benchmark::State& state, sha256::CompressFn compress) {
+  std::vector<uint8_t> data(kBlocks * 64, 0x5a);
+  uint32_t chaining[8] = {};
+  for (auto _ : state) {
+    compress(chaining, data.data(), kBlocks);
+    benchmark::DoNotOptimize(chaining);
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(data.size()));
+}
+
+void BM_CompressPortable(benchmark::State& state) { RunCompress(state, sha256::CompressPortable); }
+BENCHMARK(BM_CompressPortable);
+
+void BM_CompressShaNi(benchmark::State& state) {
+#if SHA256_HAVE_SHANI
+  if (sha256::CpuHasShaNi()) {
+    RunCompress(state, sha256::CompressShaNi);
+    return;
+  }
+#endif
+  state.SkipWithError("this CPU has no SHA extensions");
+}
+BENCHMARK(BM_CompressShaNi);
+
+// Whole digests of a file-sized piece, as the selected path runs them.
+void BM_Sha256Digest(benchmark::State& state) {
+  std::vector<uint8_t> data(static_cast<size_t>(state.range(0)), 0xa5);
+  uint8_t out[32];
+  for (auto _ : state) {
+    Sha256Digest(data.data(), static_cast<uint32_t>(data.size()), out);
+    benchmark::DoNotOptimize(out);
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * state.range(0));
+}
+BENCHMARK(BM_Sha256Digest)->Arg(64)->Arg(4096)->Arg(1 << 20);
+
+}  // namespace

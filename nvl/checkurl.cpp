@@ -1,0 +1,127 @@
+#include "nvl/checkurl.h"
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+#include <string>
+
+#include "nvl/file_descriptor.h"
+#include "nvl/signature_text.h"
+#include "verify/builtin_key.h"
+#include "verify/sha0.h"
+#include "verify/verify.h"
+
+namespace {
+
+constexpr std::string_view kMarker = "[signature]";
+// The byte after the marker is skipped unexamined: normally the line feed,
+// or the carriage return of CR LF.
+constexpr size_t kMarkerStep = kMarker.size() + 1;
+
+// A read-only mapping of a whole file, released when the check returns.
+class FileMapping {
+ public:
+  FileMapping(void* address, size_t size) : address_(address), size_(size) {}
+  FileMapping(const FileMapping&) = delete;
+  FileMapping& operator=(const FileMapping&) = delete;
+  ~FileMapping() {
+    if (address_ != MAP_FAILED) {
+      munmap(address_, size_);
+    }
+  }
+  bool ok() const { return address_ != MAP_FAILED; }
+  std::string_view content() const { return {static_cast<const char*>(address_), size_}; }
+
+ private:
+  void* address_;
+  size_t size_;
+};
+
+}  // namespace
+
+UrlLayout LocateUrlLayout(std::string_view content) {
+  UrlLayout layout;
+  // The marker is searched as text: a NUL byte ends the search.
+  const std::string_view text = content.substr(0, std::min(content.find('\0'), content.size()));
+  const size_t marker = text.find(kMarker);
+  if (marker == std::string_view::npos) {
+    return layout;
+  }
+  layout.has_marker = true;
+  const auto is_space = [&content](size_t at) { return IsTextSpace(static_cast<unsigned char>(content[at])); };
+  size_t position = std::min(marker + kMarkerStep, content.size());
+  while (position < content.size() && is_space(position)) {
+    ++position;
+  }
+  const size_t text_begin = position;
+  while (position < content.size() && !is_space(position)) {
+    ++position;
+  }
+  layout.signature_text = content.substr(text_begin, position - text_begin);
+  while (position < content.size() && is_space(position)) {
+    ++position;
+  }
+  layout.signed_begin = position;
+  return layout;
+}
+
+int UrlContentCheckSign(std::string_view content, const char* file_name, FILE* out) {
+  std::fprintf(out, "Parse url file %s...\n", file_name);
+  const UrlLayout layout = LocateUrlLayout(content);
+  if (!layout.has_marker) {
+    std::fprintf(out, "Can`t find signature in url file %s\n", file_name);
+    return 70;
+  }
+  const std::string text(layout.signature_text);
+  std::fprintf(out, "Signature: %s\n", text.c_str());
+
+  uint8_t signature[40];
+  DecodeSignatureText(text, signature);
+  Sha0Context context;
+  std::memset(&context, 0, sizeof context);
+  Sha0Init(context);
+  // The whole signed content is hashed, in pieces where it is too long for
+  // one 32-bit update; a cut length would sign only a prefix of the file.
+  Sha0UpdateLarge(content.data() + layout.signed_begin, content.size() - layout.signed_begin, context);
+  Sha0Final(context);
+  if (VerifyDigestSignature(kVerifyKey, signature, context) != kVerifyOk) {
+    std::fprintf(out, "Wrong signature %s in url file %s\n", text.c_str(), file_name);
+    return 70;
+  }
+  return 0;
+}
+
+int UrlFileCheckSign(const char* file_name) {
+  const int fd = open(file_name, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    std::printf("error in open file %s for reading: %s\n", file_name, std::strerror(errno));
+    return 74;
+  }
+  FileDescriptor file(fd);
+
+  struct stat status;
+  if (fstat(file.get(), &status) != 0) {
+    const int error = errno;
+    file.Close();
+    std::printf("stat error for file %s: %s\n", file_name, std::strerror(error));
+    return 74;
+  }
+  // A file of 0 bytes cannot be mapped; mmap itself says so.
+  const auto size = static_cast<size_t>(std::max<off_t>(status.st_size, 0));
+  const FileMapping mapping(mmap(nullptr, size, PROT_READ, MAP_SHARED, file.get(), 0), size);
+  if (!mapping.ok()) {
+    const int error = errno;
+    file.Close();
+    std::printf("mmap error for file %s: %s\n", file_name, std::strerror(error));
+    return 74;
+  }
+  file.Close();
+
+  return UrlContentCheckSign(mapping.content(), file_name, stdout);
+}

@@ -1,0 +1,67 @@
+// Key files, key generation, the compiled-in constants and signing for
+// signtool, on OpenSSL's BIGNUM and CSPRNG.
+#pragma once
+
+#include <openssl/bn.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace signtool {
+
+struct BnFree {
+  void operator()(BIGNUM* bn) const { BN_clear_free(bn); }
+};
+using Bn = std::unique_ptr<BIGNUM, BnFree>;
+
+inline constexpr int kPrimePBits = 512;
+inline constexpr int kPrimeQBits = 160;
+
+// A DSA domain (p, q, g) with public value y and, in a private key, x.
+struct DsaKey {
+  Bn p, q, g, y, x;  // x is null in a public key
+  bool is_private() const { return x != nullptr; }
+};
+
+enum class KeyKind { kPublic, kPrivate };
+
+// Reads a key file of `name = hex` lines (hex big-endian, `#` starts a
+// comment).  A private file holds p, q, g, x and y; a public one p, q, g and
+// y.  Asking for a public key accepts a private file too.  On failure returns
+// false with a one-line message.
+bool LoadKey(const std::string& path, KeyKind kind, DsaKey& key, std::string& error);
+
+// Parses key file text; the same rules as LoadKey, with `origin` naming the
+// source in messages.
+bool ParseKey(std::string_view text, const std::string& origin, KeyKind kind, DsaKey& key,
+              std::string& error);
+
+// Checks sizes, primality, q | p - 1, that g and y have order q, and for a
+// private key that y = g^x.  On failure returns false with a message.
+bool CheckKey(const DsaKey& key, std::string& error);
+
+// A fresh domain and key pair from OpenSSL's CSPRNG and primality tests.
+bool GenerateKey(DsaKey& key, std::string& error);
+
+// The text of a key file: `name = HEX` lines with a comment header.
+std::string FormatKey(const DsaKey& key, KeyKind kind);
+
+// The C++ source of kVerifyKey and every domain constant for this key.
+std::string FormatConstants(const DsaKey& key, std::string_view origin);
+
+// The 160-bit digest number of data: the five chaining words of the 1993 SHA
+// digest, least significant first.
+Bn DigestNumber(const void* data, size_t length);
+
+// Signs the digest number h with a fresh CSPRNG nonce; r and s are 20 bytes
+// each, least significant first, in signature[0..39].
+bool SignDigest(const DsaKey& key, const BIGNUM* h, uint8_t signature[40], std::string& error);
+
+// The 80 upper-case hex digits of a signature over data.
+bool SignatureText(const DsaKey& key, const void* data, size_t length, std::string& text,
+                   std::string& error);
+
+}  // namespace signtool

@@ -1,0 +1,50 @@
+// Multi-precision arithmetic on 16-bit limbs, least significant limb first,
+// with 32-bit products.  Every routine works on caller-owned arrays, takes its
+// lengths as signed 16-bit counts (a count of zero or less does nothing),
+// allocates nothing and cannot fail.
+#pragma once
+
+#include <cstdint>
+
+using Limb = uint16_t;
+
+// Writes (count + 1) / 2 limbs from count little-endian bytes; for an odd
+// count the last limb holds the last byte alone.
+void limbs_from_bytes(const uint8_t* bytes, Limb* limbs, int16_t count);
+
+// Writes exactly count little-endian bytes; for an odd count the high byte of
+// the last limb is dropped.
+void limbs_to_bytes(const Limb* limbs, uint8_t* bytes, int16_t count);
+
+// a = a - b modulo 2^(16n).  a and b may be the same array.
+void limbs_sub(Limb* a, const Limb* b, int16_t n);
+
+// out = a * b * 2^(-16n) mod m, lazily: congruent, and below 2^(16n) but not
+// necessarily below m.  a and b may be anything below 2^(16n); m is odd, n is
+// at most 32 and factor = -m^-1 mod 2^16.  out may alias a, b or both.
+void mont_mul(const Limb* a, const Limb* b, Limb* out, const Limb* m, Limb factor, int16_t n);
+
+// x = (x + M * m) / 2^(16 * steps) for the M below 2^(16 * steps) that makes
+// the division exact, kept in xlen limbs; no final subtraction.  xlen >= mlen.
+void mont_reduce(Limb* x, const Limb* m, Limb factor, int16_t xlen, int16_t mlen, int16_t steps);
+
+// Finds the next window of set bits below position in a 40-bit exponent piece
+// (5 bytes, least significant first).  position starts at 40; on return it is
+// the window's lowest bit and digit = (window value - 1) / 2, or position is
+// negative when the piece is exhausted (digit untouched).
+void exp_window_next(const uint8_t* piece, int16_t& position, int16_t& digit, int16_t width);
+
+// The verification's combined exponentiation modulo p: acc (32 limbs) becomes
+// the Montgomery product of g^exp1 (through kBaseTable) and y^exp2 (through the
+// key table: entries 2k and 2k + 1 are y^(2^(40k)) and its cube, in Montgomery
+// form).  Exponents are 20 bytes, least significant first; at least one of
+// them is nonzero.
+void mont_multi_exp(Limb* acc, const uint8_t* exp1, const Limb (*key_table)[32], const uint8_t* exp2);
+
+// The same over a base table other than kBaseTable (64 entries of 32 limbs).
+void mont_multi_exp_with_base(Limb* acc, const uint8_t* exp1, const Limb (*base_table)[32],
+                              const Limb (*key_table)[32], const uint8_t* exp2);
+
+// out (10 limbs) = s^-1 mod q, fully reduced, for the 20-byte little-endian s.
+// s is taken modulo q first; s = 0 (mod q) gives 0.
+void mod_inverse_q(const uint8_t* s, Limb* out);

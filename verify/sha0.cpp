@@ -1,0 +1,163 @@
+#include "verify/sha0.h"
+
+#include <cstring>
+
+namespace {
+
+inline uint32_t Rotl(uint32_t x, int n) { return (x << n) | (x >> (32 - n)); }
+
+inline uint32_t LoadBigEndian(const uint8_t* p) {
+  uint32_t w;
+  std::memcpy(&w, p, sizeof w);
+#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+  w = __builtin_bswap32(w);
+#endif
+  return w;
+}
+
+// The step functions of the three round kinds.
+inline uint32_t Choose(uint32_t b, uint32_t c, uint32_t d) { return d ^ (b & (c ^ d)); }
+inline uint32_t Parity(uint32_t b, uint32_t c, uint32_t d) { return b ^ c ^ d; }
+inline uint32_t Majority(uint32_t b, uint32_t c, uint32_t d) { return (b & c) | (d & (b | c)); }
+
+constexpr uint32_t kRound1 = 0x5A827999;
+constexpr uint32_t kRound2 = 0x6ED9EBA1;
+constexpr uint32_t kRound3 = 0x8F1BBCDC;
+constexpr uint32_t kRound4 = 0xCA62C1D6;
+
+// Expanded word t >= 16, stored back over word t - 16.  Unlike the later
+// revision of the standard, the word is not rotated.
+#define SHA0_EXPAND(w, t) \
+  (w[(t) & 15] = w[((t) - 3) & 15] ^ w[((t) - 8) & 15] ^ w[((t) - 14) & 15] ^ w[(t) & 15])
+
+// One step with the variables renamed instead of moved.
+#define SHA0_STEP(f, k, a, b, c, d, e, x) \
+  do {                                    \
+    e += Rotl(a, 5) + f(b, c, d) + k + (x); \
+    b = Rotl(b, 30);                      \
+  } while (0)
+
+#define SHA0_FIVE(f, k, x0, x1, x2, x3, x4) \
+  SHA0_STEP(f, k, a, b, c, d, e, x0);       \
+  SHA0_STEP(f, k, e, a, b, c, d, x1);       \
+  SHA0_STEP(f, k, d, e, a, b, c, x2);       \
+  SHA0_STEP(f, k, c, d, e, a, b, x3);       \
+  SHA0_STEP(f, k, b, c, d, e, a, x4)
+
+#define SHA0_FIVE_LOADED(f, k, t) \
+  SHA0_FIVE(f, k, w[(t)], w[(t) + 1], w[(t) + 2], w[(t) + 3], w[(t) + 4])
+
+#define SHA0_FIVE_EXPANDED(f, k, t)                                                   \
+  SHA0_FIVE(f, k, SHA0_EXPAND(w, (t)), SHA0_EXPAND(w, (t) + 1), SHA0_EXPAND(w, (t) + 2), \
+            SHA0_EXPAND(w, (t) + 3), SHA0_EXPAND(w, (t) + 4))
+
+// Compresses ctx.block into ctx.state: all 80 steps in a straight line, with
+// the expansion kept in the block's own sixteen words.  Afterwards the block
+// holds expanded words 64..79.
+void Compress(Sha0Context& ctx) {
+  uint32_t* w = ctx.block;
+  uint32_t a = ctx.state[0], b = ctx.state[1], c = ctx.state[2], d = ctx.state[3], e = ctx.state[4];
+
+  SHA0_FIVE_LOADED(Choose, kRound1, 0);
+  SHA0_FIVE_LOADED(Choose, kRound1, 5);
+  SHA0_FIVE_LOADED(Choose, kRound1, 10);
+  SHA0_STEP(Choose, kRound1, a, b, c, d, e, w[15]);
+  SHA0_STEP(Choose, kRound1, e, a, b, c, d, SHA0_EXPAND(w, 16));
+  SHA0_STEP(Choose, kRound1, d, e, a, b, c, SHA0_EXPAND(w, 17));
+  SHA0_STEP(Choose, kRound1, c, d, e, a, b, SHA0_EXPAND(w, 18));
+  SHA0_STEP(Choose, kRound1, b, c, d, e, a, SHA0_EXPAND(w, 19));
+
+  SHA0_FIVE_EXPANDED(Parity, kRound2, 20);
+  SHA0_FIVE_EXPANDED(Parity, kRound2, 25);
+  SHA0_FIVE_EXPANDED(Parity, kRound2, 30);
+  SHA0_FIVE_EXPANDED(Parity, kRound2, 35);
+
+  SHA0_FIVE_EXPANDED(Majority, kRound3, 40);
+  SHA0_FIVE_EXPANDED(Majority, kRound3, 45);
+  SHA0_FIVE_EXPANDED(Majority, kRound3, 50);
+  SHA0_FIVE_EXPANDED(Majority, kRound3, 55);
+
+  SHA0_FIVE_EXPANDED(Parity, kRound4, 60);
+  SHA0_FIVE_EXPANDED(Parity, kRound4, 65);
+  SHA0_FIVE_EXPANDED(Parity, kRound4, 70);
+  SHA0_FIVE_EXPANDED(Parity, kRound4, 75);
+
+  ctx.state[0] += a;
+  ctx.state[1] += b;
+  ctx.state[2] += c;
+  ctx.state[3] += d;
+  ctx.state[4] += e;
+}
+
+}  // namespace
+
+void Sha0Init(Sha0Context& ctx) {
+  ctx.state[0] = 0x67452301;
+  ctx.state[1] = 0xEFCDAB89;
+  ctx.state[2] = 0x98BADCFE;
+  ctx.state[3] = 0x10325476;
+  ctx.state[4] = 0xC3D2E1F0;
+  ctx.byteCount = 0;
+  ctx.wordIndex = 0;
+  std::memset(ctx.block, 0, sizeof ctx.block);
+  ctx.bytesLeftInWord = 4;
+}
+
+void Sha0Update(const void* data, uint32_t length, Sha0Context& ctx) {
+  if (length == 0) return;
+  ctx.byteCount += length;
+
+  const auto* in = static_cast<const uint8_t*>(data);
+  const uint8_t* const end = in + length;
+  uint32_t word_index = ctx.wordIndex;
+  uint32_t bytes_left = ctx.bytesLeftInWord;
+
+  while (in != end) {
+    // Byte path: shift each byte into the current word, so leftovers of an
+    // earlier block are pushed out by the time the word is complete.
+    ctx.block[word_index] = (ctx.block[word_index] << 8) | *in++;
+    if (--bytes_left != 0) continue;
+    bytes_left = 4;
+    if (++word_index != 16) continue;
+    Compress(ctx);
+    word_index = 0;
+    // Fast path: right after a block boundary, whole blocks load as words.
+    while (end - in >= 64) {
+      for (int i = 0; i < 16; ++i) ctx.block[i] = LoadBigEndian(in + 4 * i);
+      Compress(ctx);
+      in += 64;
+    }
+  }
+  ctx.wordIndex = word_index;
+  ctx.bytesLeftInWord = bytes_left;
+}
+
+void Sha0Final(Sha0Context& ctx) {
+  const uint32_t i = ctx.wordIndex;
+  ctx.block[i] = (ctx.block[i] << 8) | 0x80;
+  // Shifting the partial word into its top bytes also drops any leftover of
+  // an earlier block that still sat in its low bytes.
+  const uint32_t k = ctx.bytesLeftInWord - 1;
+  if (k != 0) ctx.block[i] <<= 8 * k;
+  ctx.wordIndex = i + 1;
+  for (uint32_t j = i + 1; j < 16; ++j) ctx.block[j] = 0;
+  if (i + 1 > 14) {
+    Compress(ctx);
+    std::memset(ctx.block, 0, sizeof ctx.block);
+  }
+  // The length field's high word stays 0: the count is kept in 32 bits.
+  ctx.block[15] = ctx.byteCount * 8;
+  Compress(ctx);
+}
+
+void Sha0UpdateLarge(const void* data, size_t length, Sha0Context& ctx) {
+  // Pieces are whole blocks, so every piece after the first keeps the fast path.
+  constexpr size_t kPiece = size_t{1} << 30;
+  const auto* in = static_cast<const uint8_t*>(data);
+  while (length > kPiece) {
+    Sha0Update(in, static_cast<uint32_t>(kPiece), ctx);
+    in += kPiece;
+    length -= kPiece;
+  }
+  Sha0Update(in, static_cast<uint32_t>(length), ctx);
+}
