@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "verify/builtin_key.h"
+#include "verify/limbs_avx2.h"
 
 namespace {
 
@@ -24,7 +25,7 @@ inline void MontMulFixed(const Limb* a, const Limb* b, Limb* out, const Limb* m,
     const uint32_t bi = b[i];
     uint32_t product = a[0] * bi + t[0];
     uint32_t product_carry = product >> 16;
-    const uint32_t u = static_cast<Limb>(static_cast<Limb>(product) * factor);
+    const uint32_t u = static_cast<Limb>((product & 0xFFFF) * factor);
     uint32_t reduced = u * m[0] + static_cast<Limb>(product);
     uint32_t reduce_carry = reduced >> 16;
     for (int j = 1; j < kN; ++j) {
@@ -58,7 +59,7 @@ void MontMulGeneric(const Limb* a, const Limb* b, Limb* out, const Limb* m, Limb
     const uint32_t bi = b[i];
     uint32_t product = a[0] * bi + t[0];
     uint32_t product_carry = product >> 16;
-    const uint32_t u = static_cast<Limb>(static_cast<Limb>(product) * factor);
+    const uint32_t u = static_cast<Limb>((product & 0xFFFF) * factor);
     uint32_t reduced = u * m[0] + static_cast<Limb>(product);
     uint32_t reduce_carry = reduced >> 16;
     for (int j = 1; j < n; ++j) {
@@ -77,6 +78,9 @@ void MontMulGeneric(const Limb* a, const Limb* b, Limb* out, const Limb* m, Limb
 }
 
 int HighestBit(unsigned v) { return 32 - __builtin_clz(v); }  // v != 0
+
+// Chosen once, before main: the vector product where the CPU has it.
+const bool kUseAvx2 = CpuHasAvx2();
 
 }  // namespace
 
@@ -99,7 +103,7 @@ void limbs_sub(Limb* a, const Limb* b, int16_t n) {
   }
 }
 
-void mont_mul(const Limb* a, const Limb* b, Limb* out, const Limb* m, Limb factor, int16_t n) {
+void MontMulPortable(const Limb* a, const Limb* b, Limb* out, const Limb* m, Limb factor, int16_t n) {
   if (n == 32) {
     MontMulFixed<32>(a, b, out, m, factor);
   } else if (n == 10) {
@@ -109,10 +113,18 @@ void mont_mul(const Limb* a, const Limb* b, Limb* out, const Limb* m, Limb facto
   }
 }
 
+void mont_mul(const Limb* a, const Limb* b, Limb* out, const Limb* m, Limb factor, int16_t n) {
+  if (n == 32 && kUseAvx2) {
+    MontMul32Avx2(a, b, out, m, factor);
+  } else {
+    MontMulPortable(a, b, out, m, factor, n);
+  }
+}
+
 void mont_reduce(Limb* x, const Limb* m, Limb factor, int16_t xlen, int16_t mlen, int16_t steps) {
   if (xlen <= 0 || mlen <= 0 || xlen < mlen) return;
   for (int step = 0; step < steps; ++step) {
-    const uint32_t u = static_cast<Limb>(x[0] * factor);
+    const uint32_t u = static_cast<Limb>(uint32_t{x[0]} * factor);
     uint32_t c = (u * m[0] + x[0]) >> 16;
     for (int j = 1; j < mlen; ++j) {
       const uint32_t t = u * m[j] + x[j] + c;

@@ -1,0 +1,149 @@
+// Verification and digest speed against OpenSSL on the same inputs, in one
+// run; prints the ratios (ours / OpenSSL) after the table.
+#include <benchmark/benchmark.h>
+#include <openssl/dsa.h>
+#include <openssl/sha.h>
+
+#include <cstdio>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "tools/dsa_keys.h"
+#include "verify/builtin_key.h"
+#include "verify/verify.h"
+
+namespace {
+
+struct Fixture {
+  signtool::DsaKey key;
+  std::vector<uint8_t> message;
+  uint8_t signature[40];
+  DSA* dsa = nullptr;
+  DSA_SIG* dsa_sig = nullptr;
+  uint8_t digest_be[20];
+
+  Fixture() : message(4096, 'x') {
+    std::string error;
+    if (!signtool::LoadKey(SOURCE_DIR "/keys/development.key", signtool::KeyKind::kPrivate, key, error)) {
+      std::fprintf(stderr, "%s\n", error.c_str());
+      std::exit(1);
+    }
+    signtool::Bn h = signtool::DigestNumber(message.data(), message.size());
+    signtool::SignDigest(key, h.get(), signature, error);
+    BN_bn2binpad(h.get(), digest_be, 20);
+
+    dsa = DSA_new();
+    DSA_set0_pqg(dsa, BN_dup(key.p.get()), BN_dup(key.q.get()), BN_dup(key.g.get()));
+    DSA_set0_key(dsa, BN_dup(key.y.get()), nullptr);
+    dsa_sig = DSA_SIG_new();
+    DSA_SIG_set0(dsa_sig, BN_lebin2bn(signature, 20, nullptr), BN_lebin2bn(signature + 20, 20, nullptr));
+  }
+};
+
+Fixture& Shared() {
+  static Fixture fixture;
+  return fixture;
+}
+
+void BM_VerifySignature(benchmark::State& state) {
+  Fixture& f = Shared();
+  for (auto _ : state) {
+    const int result = VerifySignature(f.message.data(), static_cast<int>(f.message.size()), kVerifyKey, f.signature);
+    if (result != kVerifyOk) state.SkipWithError("signature did not verify");
+    benchmark::DoNotOptimize(result);
+  }
+}
+BENCHMARK(BM_VerifySignature);
+
+void BM_OpenSslDsaVerify(benchmark::State& state) {
+  Fixture& f = Shared();
+  for (auto _ : state) {
+    // The same work as ours: digest the message, then verify.
+    SHA_CTX sha;
+    uint8_t unused[20];
+    SHA1_Init(&sha);
+    SHA1_Update(&sha, f.message.data(), f.message.size());
+    SHA1_Final(unused, &sha);
+    benchmark::DoNotOptimize(unused);
+    const int result = DSA_do_verify(f.digest_be, 20, f.dsa_sig, f.dsa);
+    if (result != 1) state.SkipWithError("OpenSSL rejected the signature");
+    benchmark::DoNotOptimize(result);
+  }
+}
+BENCHMARK(BM_OpenSslDsaVerify);
+
+constexpr size_t kDigestBytes = size_t{64} << 20;
+
+std::vector<uint8_t>& DigestInput() {
+  static std::vector<uint8_t> data = [] {
+    std::vector<uint8_t> d(kDigestBytes);
+    for (size_t i = 0; i < d.size(); ++i) d[i] = static_cast<uint8_t>(i * 2654435761u >> 13);
+    return d;
+  }();
+  return data;
+}
+
+void BM_Sha0(benchmark::State& state) {
+  auto& data = DigestInput();
+  for (auto _ : state) {
+    Sha0Context ctx;
+    Sha0Init(ctx);
+    Sha0Update(data.data(), static_cast<uint32_t>(data.size()), ctx);
+    Sha0Final(ctx);
+    benchmark::DoNotOptimize(ctx.state);
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * data.size()));
+}
+BENCHMARK(BM_Sha0)->Unit(benchmark::kMillisecond);
+
+void BM_OpenSslSha1(benchmark::State& state) {
+  auto& data = DigestInput();
+  for (auto _ : state) {
+    uint8_t out[20];
+    SHA1(data.data(), data.size(), out);
+    benchmark::DoNotOptimize(out);
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * data.size()));
+}
+BENCHMARK(BM_OpenSslSha1)->Unit(benchmark::kMillisecond);
+
+// Keeps the time per iteration of every run, to print the ratios at the end.
+class RatioReporter : public benchmark::ConsoleReporter {
+ public:
+  void ReportRuns(const std::vector<Run>& runs) override {
+    for (const Run& run : runs) {
+      if (run.iterations > 0) seconds_[run.benchmark_name()] = run.GetAdjustedRealTime();
+    }
+    ConsoleReporter::ReportRuns(runs);
+  }
+  void PrintRatio(const char* what, const char* ours, const char* reference) const {
+    const auto a = seconds_.find(ours), b = seconds_.find(reference);
+    if (a == seconds_.end() || b == seconds_.end()) return;
+    std::printf("%-44s %.2f  (%s / %s)\n", what, a->second / b->second, ours, reference);
+  }
+  void PrintThroughput(const char* name) const {
+    const auto a = seconds_.find(name);
+    if (a == seconds_.end()) return;
+    // The digest benchmarks report in milliseconds.
+    std::printf("%-44s %.0f MB/s\n", name, static_cast<double>(kDigestBytes) / (a->second / 1e3) / 1e6);
+  }
+
+ private:
+  std::map<std::string, double> seconds_;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  RatioReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  std::printf("\n");
+  reporter.PrintRatio("verification time, ours / OpenSSL DSA:", "BM_VerifySignature", "BM_OpenSslDsaVerify");
+  reporter.PrintRatio("64 MiB digest time, SHA-0 / OpenSSL SHA-1:", "BM_Sha0", "BM_OpenSslSha1");
+  reporter.PrintThroughput("BM_Sha0");
+  reporter.PrintThroughput("BM_OpenSslSha1");
+  benchmark::Shutdown();
+  return 0;
+}

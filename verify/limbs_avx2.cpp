@@ -1,0 +1,81 @@
+// The 32-limb Montgomery product on AVX2, for CPUs that have it (chosen at
+// run time by limbs.cpp).  It gives exactly the portable routine's result:
+// the quotient digits u are the unique ones that make each step exact, and
+// the single subtraction of m happens in the same case (result >= 2^512).
+#include "verify/limbs_avx2.h"
+
+#if defined(__x86_64__) || defined(__i386__)
+
+#include <immintrin.h>
+
+#include <cstring>
+
+namespace {
+
+// Adds the 32 products x[j] * factor (x widened to 32-bit lanes in xv) into
+// the redundant accumulator at position `at`: the low halves into low[at + j],
+// the high halves into high[at + j], which stands for position at + j + 1.
+__attribute__((target("avx2"))) inline void AddRow(const __m256i xv[4], uint32_t factor, uint32_t* low,
+                                                   uint32_t* high, int at) {
+  const __m256i f = _mm256_set1_epi32(static_cast<int>(factor));
+  const __m256i mask = _mm256_set1_epi32(0xFFFF);
+  for (int k = 0; k < 4; ++k) {
+    const __m256i p = _mm256_mullo_epi32(xv[k], f);  // below 2^32: exact
+    auto* lo_at = reinterpret_cast<__m256i*>(low + at + 8 * k);
+    auto* hi_at = reinterpret_cast<__m256i*>(high + at + 8 * k);
+    _mm256_storeu_si256(lo_at, _mm256_add_epi32(_mm256_loadu_si256(lo_at), _mm256_and_si256(p, mask)));
+    _mm256_storeu_si256(hi_at, _mm256_add_epi32(_mm256_loadu_si256(hi_at), _mm256_srli_epi32(p, 16)));
+  }
+}
+
+}  // namespace
+
+__attribute__((target("avx2"))) void MontMul32Avx2(const uint16_t* a, const uint16_t* b, uint16_t* out,
+                                                   const uint16_t* m, uint16_t factor) {
+  // Each position collects at most 64 half-products below 2^16 plus a
+  // carry, so the 32-bit lanes never overflow.
+  alignas(32) uint32_t low[64 + 8] = {};
+  alignas(32) uint32_t high[64 + 8] = {};
+  __m256i av[4], mv[4];
+  for (int k = 0; k < 4; ++k) {
+    av[k] = _mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a + 8 * k)));
+    mv[k] = _mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(m + 8 * k)));
+  }
+  uint32_t carry = 0;  // into position i, from the retired positions below it
+  for (int i = 0; i < 32; ++i) {
+    AddRow(av, b[i], low, high, i);
+    // Position i is complete now: later rows only touch positions above it.
+    const uint32_t value = low[i] + (i > 0 ? high[i - 1] : 0) + carry;
+    const uint32_t u = static_cast<uint16_t>((value & 0xFFFF) * factor);
+    AddRow(mv, u, low, high, i);
+    const uint32_t reduction_low = static_cast<uint16_t>(u * m[0]);
+    carry = (value >> 16) + (((value & 0xFFFF) + reduction_low) >> 16);
+  }
+  uint16_t t[32];
+  for (int k = 32; k < 64; ++k) {
+    const uint32_t s = low[k] + high[k - 1] + carry;
+    t[k - 32] = static_cast<uint16_t>(s);
+    carry = s >> 16;
+  }
+  if (carry != 0) {  // the result reached 2^512: one subtraction brings it below
+    uint32_t borrow = 0;
+    for (int j = 0; j < 32; ++j) {
+      const uint32_t d = t[j] + 0x10000u - m[j] - borrow;
+      t[j] = static_cast<uint16_t>(d);
+      borrow = 1 - (d >> 16);
+    }
+  }
+  std::memcpy(out, t, sizeof t);
+}
+
+bool CpuHasAvx2() {
+  __builtin_cpu_init();
+  return __builtin_cpu_supports("avx2");
+}
+
+#else
+
+void MontMul32Avx2(const uint16_t*, const uint16_t*, uint16_t*, const uint16_t*, uint16_t) {}
+bool CpuHasAvx2() { return false; }
+
+#endif
