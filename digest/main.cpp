@@ -7,7 +7,6 @@
 //        or the digest could not be written
 //   125  no memory for the file's content
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -24,9 +23,8 @@ constexpr int kExitNoFileName = 1;
 constexpr int kExitFileFailure = 2;
 constexpr int kExitNoMemory = 125;
 
-// The file is read in pieces of this size and each is hashed straight after
-// its read, while it is still in the CPU cache; one read of the whole file
-// would have the hash fetch it all back from memory.  Small enough for the
+// The file is read in pieces of this size and each piece is hashed straight
+// after its read, while it is still in the CPU cache.  Small enough for the
 // level-2 cache, large enough that system calls cost next to nothing.
 constexpr uint32_t kPieceSize = 256 * 1024;
 
@@ -46,28 +44,11 @@ bool QueryFileSize(int fd, uint32_t& size) {
   return true;
 }
 
-// Large buffers are backed by huge pages where the kernel offers them on
-// request: the first touch of each page costs a fault, and with 4 KiB pages
-// those faults add a noticeable share to the run time of a large file.  Only
-// a hint; nothing depends on it taking effect.
-void PreferHugePages(uint8_t* buffer, uint32_t size) {
-#if defined(MADV_HUGEPAGE)
-  constexpr uintptr_t kHugePage = 2 * 1024 * 1024;
-  const uintptr_t begin = (reinterpret_cast<uintptr_t>(buffer) + kHugePage - 1) & ~(kHugePage - 1);
-  const uintptr_t end = (reinterpret_cast<uintptr_t>(buffer) + size) & ~(kHugePage - 1);
-  if (end > begin) {
-    madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
-  }
-#else
-  (void)buffer;
-  (void)size;
-#endif
-}
-
-// Reads the file at fd until size bytes are in buffer, feeding each piece to
-// ctx as it arrives, and returns size.  Does not return on failure: a failed
-// read or an early end of file ends the process with status 2.  Interrupted
-// reads are retried.  For size 0, buffer must hold one byte.
+// Reads the size bytes of the file at fd through buffer, hashing each piece
+// into ctx straight after its read, and returns size.  buffer must hold
+// min(size, kPieceSize) bytes, and at least one.  Does not return on failure:
+// a failed read or an early end of file ends the process with status 2.
+// Interrupted reads are retried.
 uint32_t ReadAll(int fd, uint8_t* buffer, uint32_t size, Sha256Context& ctx) {
   if (size == 0) {
     // An empty file is confirmed by a read.  Without it, anything that
@@ -86,7 +67,7 @@ uint32_t ReadAll(int fd, uint8_t* buffer, uint32_t size, Sha256Context& ctx) {
   uint32_t count = 0;
   while (count < size) {
     const uint32_t want = size - count < kPieceSize ? size - count : kPieceSize;
-    const ssize_t got = read(fd, buffer + count, want);
+    const ssize_t got = read(fd, buffer, want);
     if (got < 0) {
       if (errno == EINTR) {
         continue;
@@ -96,7 +77,7 @@ uint32_t ReadAll(int fd, uint8_t* buffer, uint32_t size, Sha256Context& ctx) {
     if (got == 0) {
       exit(kExitFileFailure);  // the file ended before its stated size
     }
-    Sha256Update(ctx, buffer + count, static_cast<uint32_t>(got));
+    Sha256Update(ctx, buffer, static_cast<uint32_t>(got));
     count += static_cast<uint32_t>(got);
   }
   return count;
@@ -131,17 +112,23 @@ int main(int argc, char** argv) {
     return kExitFileFailure;
   }
 
-  // One byte at least: a request for zero bytes may fairly return null,
-  // which must not read as a failed allocation of an empty file.
+  // The buffer has room for the whole file, so that a file larger than the
+  // memory on offer ends with status 125 before anything is read.  The
+  // pieces all pass through its start, though: a piece is of no use once
+  // hashed, and the untouched rest costs neither page faults nor resident
+  // memory, which on a large file is a good share of the run time.  One byte
+  // at least: a request for zero bytes may fairly return null, which must not
+  // read as a failed allocation of an empty file.
   auto* buffer = static_cast<uint8_t*>(malloc(size > 0 ? size : 1));
   if (buffer == nullptr) {
     return kExitNoMemory;
   }
-  PreferHugePages(buffer, size);
 
   Sha256Context ctx;
   Sha256Init(ctx);
   ReadAll(fd, buffer, size, ctx);
+  free(buffer);
+  close(fd);
   uint8_t digest[32];
   Sha256Final(ctx, digest);
 

@@ -73,7 +73,8 @@ void AppendLimbArray(std::string& out, const BIGNUM* n, int limbs, const char* i
   char buf[16];
   for (int i = 0; i < limbs; ++i) {
     if (i % 8 == 0) out += indent;
-    const unsigned limb = bytes[2 * static_cast<size_t>(i)] | (bytes[2 * static_cast<size_t>(i) + 1] << 8);
+    const size_t at = 2 * static_cast<size_t>(i);
+    const unsigned limb = bytes[at] | (unsigned{bytes[at + 1]} << 8);
     std::snprintf(buf, sizeof buf, "0x%04X,", limb);
     out += buf;
     out += (i % 8 == 7 || i == limbs - 1) ? "\n" : " ";

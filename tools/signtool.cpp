@@ -14,10 +14,7 @@
 #include <string_view>
 
 #include "tools/dsa_keys.h"
-#if __has_include("tools/layout_sign.h")
 #include "tools/layout_sign.h"
-#define SIGNTOOL_HAS_LAYOUTS 1
-#endif
 
 namespace {
 
@@ -146,7 +143,6 @@ int Sign(std::string_view mode, const std::string& private_path, const std::stri
     if (!signtool::SignatureText(key, input.data(), input.size(), output, error)) return Fail(error);
     output += '\n';
   } else {
-#ifdef SIGNTOOL_HAS_LAYOUTS
     bool signing_failed = false;
     auto sign_text = [&](std::string_view bytes) {
       std::string text;
@@ -156,9 +152,6 @@ int Sign(std::string_view mode, const std::string& private_path, const std::stri
     if (!SignInLayout(mode, input, sign_text, output, error) || signing_failed) {
       return Fail(input_path + ": " + error);
     }
-#else
-    return Fail("signing in a file layout is not built into this signtool");
-#endif
   }
   if (std::fwrite(output.data(), 1, output.size(), stdout) != output.size() || std::fflush(stdout) != 0) {
     return Fail("cannot write the output");

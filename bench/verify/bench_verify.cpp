@@ -93,7 +93,7 @@ void BM_Sha0(benchmark::State& state) {
     Sha0Final(ctx);
     benchmark::DoNotOptimize(ctx.state);
   }
-  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * data.size()));
+  state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(data.size()));
 }
 BENCHMARK(BM_Sha0)->Unit(benchmark::kMillisecond);
 
@@ -104,7 +104,7 @@ void BM_OpenSslSha1(benchmark::State& state) {
     SHA1(data.data(), data.size(), out);
     benchmark::DoNotOptimize(out);
   }
-  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * data.size()));
+  state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(data.size()));
 }
 BENCHMARK(BM_OpenSslSha1)->Unit(benchmark::kMillisecond);
 

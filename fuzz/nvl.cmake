@@ -1,0 +1,6 @@
+# The file checks run against a fast stand-in for the verification.
+foreach(check tagged lst url)
+  fuzz_target(fuzz_${check} ${CMAKE_CURRENT_SOURCE_DIR}/${check}.cpp
+              ${CMAKE_CURRENT_SOURCE_DIR}/fast_verify.cpp signcheck_checks)
+endforeach()
+fuzz_target(fuzz_decode ${CMAKE_CURRENT_SOURCE_DIR}/decode.cpp signcheck_checks)

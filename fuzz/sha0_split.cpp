@@ -1,0 +1,34 @@
+// Any split of a message across Sha0Update calls gives the digest of one call.
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+#include "verify/sha0.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size < 2) return 0;
+  // The first two bytes seed the piece lengths; the rest is the message.
+  unsigned seed = data[0] | (data[1] << 8);
+  const uint8_t* message = data + 2;
+  const size_t length = size - 2;
+
+  Sha0Context whole;
+  Sha0Init(whole);
+  Sha0Update(message, static_cast<uint32_t>(length), whole);
+  Sha0Final(whole);
+
+  Sha0Context pieces;
+  Sha0Init(pieces);
+  size_t done = 0;
+  while (done < length) {
+    seed = seed * 1103515245u + 12345u;
+    // Mostly short pieces, now and then long ones that reach the fast path.
+    size_t piece = (seed >> 16) % ((seed & 0x100) ? 200 : 9);
+    if (piece > length - done) piece = length - done;
+    Sha0Update(message + done, static_cast<uint32_t>(piece), pieces);
+    done += piece;
+  }
+  Sha0Final(pieces);
+  if (std::memcmp(whole.state, pieces.state, sizeof whole.state) != 0) __builtin_trap();
+  return 0;
+}

@@ -1,0 +1,175 @@
+// The programs under misbehaving system calls: interrupted opens and reads,
+// short reads, a read error mid-file, a file that shrinks or grows between
+// fstat and the reads, fstat and mmap failing.  Each gives its documented
+// message and status, and nothing is printed that should not be.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "tests/nvl/test_support.h"
+
+namespace {
+
+using testing_support::ProcessResult;
+using testing_support::ReadFile;
+using testing_support::TempDir;
+
+// Runs a program with the interposer preloaded and the given fault settings
+// aimed at `target`.
+ProcessResult RunWithFaults(const std::string& program, const std::vector<std::string>& argv,
+                            const std::string& target, const std::map<std::string, std::string>& faults) {
+  static const char* const kSettings[] = {"FAULT_OPEN_EINTR", "FAULT_READ_EINTR", "FAULT_READ_MAX",
+                                          "FAULT_READ_EIO_AT", "FAULT_FSTAT_DELTA", "FAULT_FSTAT_FAIL",
+                                          "FAULT_MMAP_FAIL"};
+  for (const char* name : kSettings) unsetenv(name);
+  for (const auto& [name, value] : faults) setenv(name.c_str(), value.c_str(), 1);
+  setenv("FAULT_PATH", target.c_str(), 1);
+  setenv("LD_PRELOAD", INTERPOSER_PATH, 1);
+  // Under AddressSanitizer the interposer is preloaded ahead of its runtime.
+  setenv("ASAN_OPTIONS", "verify_asan_link_order=0:halt_on_error=1", 1);
+  ProcessResult result = testing_support::Run(program, argv);
+  unsetenv("LD_PRELOAD");
+  unsetenv("FAULT_PATH");
+  unsetenv("ASAN_OPTIONS");
+  for (const auto& [name, value] : faults) unsetenv(name.c_str());
+  EXPECT_EQ(result.err, "") << "nothing goes to standard error";
+  return result;
+}
+
+class LstFaults : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    // Long enough for several reads of 1024 bytes.
+    std::string region = "[NorvuUpdateList]\r\n";
+    for (int i = 0; i < 60; ++i) region += "Update" + std::to_string(i) + "=https://example.org/u/" + std::to_string(i) + "\r\n";
+    region += "[NorvuUpdateListEnd]\r\n";
+    content_ = "; update list\r\n" + region + "[Signature]\r\nSignature=" + testing_support::SignText(region) + "\r\n";
+    ASSERT_GT(content_.size(), 2048u);
+    path_ = dir_.Write("updates.lst", content_);
+  }
+  ProcessResult Check(const std::map<std::string, std::string>& faults) {
+    return RunWithFaults(SIGNCHECK_PATH, {"signcheck", "lst", path_}, path_, faults);
+  }
+  TempDir dir_;
+  std::string content_;
+  std::string path_;
+};
+
+TEST_F(LstFaults, InterruptedAndShortCallsAreRetriedToTheSameResult) {
+  for (const auto& faults : std::vector<std::map<std::string, std::string>>{
+           {},
+           {{"FAULT_OPEN_EINTR", "3"}},
+           {{"FAULT_READ_EINTR", "5"}},
+           {{"FAULT_READ_MAX", "7"}},
+           {{"FAULT_OPEN_EINTR", "1"}, {"FAULT_READ_EINTR", "2"}, {"FAULT_READ_MAX", "1000"}}}) {
+    const ProcessResult result = Check(faults);
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out, content_);
+  }
+}
+
+TEST_F(LstFaults, FailuresGiveTheirMessageAndNothingElse) {
+  const ProcessResult read_error = Check({{"FAULT_READ_EIO_AT", "1024"}});
+  EXPECT_EQ(read_error.status, 74);
+  EXPECT_EQ(read_error.out, "read error for file " + path_ + ": Input/output error\n");
+
+  const ProcessResult fstat_error = Check({{"FAULT_FSTAT_FAIL", "1"}});
+  EXPECT_EQ(fstat_error.status, 74);
+  EXPECT_EQ(fstat_error.out, "fstat error for file " + path_ + ": Input/output error\n");
+
+  const ProcessResult shrunk = Check({{"FAULT_FSTAT_DELTA", "100"}});
+  EXPECT_EQ(shrunk.status, 74);
+  EXPECT_EQ(shrunk.out, "unexpected EOF for file " + path_ + "\n");
+}
+
+TEST_F(LstFaults, AFileThatGrowsIsTakenAtTheSizeFstatReported) {
+  // One byte fewer than the file holds: the final line feed is left out of
+  // the content and of the output, and the signature still verifies.
+  const ProcessResult result = Check({{"FAULT_FSTAT_DELTA", "-1"}});
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.out, content_.substr(0, content_.size() - 1));
+
+  // Cut inside the signature text: it no longer verifies.
+  const ProcessResult cut = Check({{"FAULT_FSTAT_DELTA", "-10"}});
+  EXPECT_EQ(cut.status, 70);
+  EXPECT_EQ(cut.out.rfind("Wrong signature ", 0), 0u) << cut.out;
+}
+
+class UrlFaults : public ::testing::Test {
+ protected:
+  void SetUp() override { path_ = dir_.Write("mirrors.url", ReadFile(EXAMPLES_DIR "/mirrors.url")); }
+  ProcessResult Check(const std::map<std::string, std::string>& faults) {
+    return RunWithFaults(SIGNCHECK_PATH, {"signcheck", "url", path_}, path_, faults);
+  }
+  TempDir dir_;
+  std::string path_;
+};
+
+TEST_F(UrlFaults, EachFailingCallGivesItsMessageAlone) {
+  ASSERT_EQ(Check({}).status, 0);
+
+  // The URL list is opened once: an interrupted open is reported, not retried.
+  const ProcessResult interrupted = Check({{"FAULT_OPEN_EINTR", "1"}});
+  EXPECT_EQ(interrupted.status, 74);
+  EXPECT_EQ(interrupted.out, "error in open file " + path_ + " for reading: Interrupted system call\n");
+
+  const ProcessResult fstat_error = Check({{"FAULT_FSTAT_FAIL", "1"}});
+  EXPECT_EQ(fstat_error.status, 74);
+  EXPECT_EQ(fstat_error.out, "stat error for file " + path_ + ": Input/output error\n");
+
+  const ProcessResult mmap_error = Check({{"FAULT_MMAP_FAIL", "1"}});
+  EXPECT_EQ(mmap_error.status, 74);
+  EXPECT_EQ(mmap_error.out, "mmap error for file " + path_ + ": Cannot allocate memory\n");
+}
+
+class FiledigestFaults : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string content;
+    for (int i = 0; i < 5000; ++i) content += static_cast<char>('a' + i % 26);
+    content_ = content;
+    path_ = dir_.Write("data", content_);
+    // The digest of the whole file and of all but its last byte, from
+    // untroubled runs.
+    expected_ = testing_support::Run(FILEDIGEST_PATH, {"filedigest", path_}).out;
+    const std::string shorter = dir_.Write("shorter", content_.substr(0, content_.size() - 1));
+    expected_shorter_ = testing_support::Run(FILEDIGEST_PATH, {"filedigest", shorter}).out;
+    ASSERT_EQ(expected_.size(), 65u);
+  }
+  ProcessResult Digest(const std::map<std::string, std::string>& faults) {
+    return RunWithFaults(FILEDIGEST_PATH, {"filedigest", path_}, path_, faults);
+  }
+  TempDir dir_;
+  std::string content_, path_, expected_, expected_shorter_;
+};
+
+TEST_F(FiledigestFaults, InterruptedAndShortCallsAreRetried) {
+  for (const auto& faults : std::vector<std::map<std::string, std::string>>{
+           {{"FAULT_OPEN_EINTR", "3"}}, {{"FAULT_READ_EINTR", "4"}}, {{"FAULT_READ_MAX", "33"}}}) {
+    const ProcessResult result = Digest(faults);
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out, expected_);
+  }
+}
+
+TEST_F(FiledigestFaults, FailuresAreSilentWithStatusTwo) {
+  for (const auto& faults : std::vector<std::map<std::string, std::string>>{
+           {{"FAULT_READ_EIO_AT", "4096"}, {"FAULT_READ_MAX", "1024"}},
+           {{"FAULT_FSTAT_FAIL", "1"}},
+           {{"FAULT_FSTAT_DELTA", "10"}}}) {
+    const ProcessResult result = Digest(faults);
+    EXPECT_EQ(result.status, 2);
+    EXPECT_EQ(result.out, "");
+  }
+}
+
+TEST_F(FiledigestFaults, AFileThatGrowsIsDigestedAtTheSizeFstatReported) {
+  const ProcessResult result = Digest({{"FAULT_FSTAT_DELTA", "-1"}});
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.out, expected_shorter_);
+}
+
+}  // namespace

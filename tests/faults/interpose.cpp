@@ -1,0 +1,179 @@
+// A preloaded library that makes the system calls misbehave on one file, so
+// the programs' failure paths can be driven end to end.  It acts only on the
+// file named by FAULT_PATH; everything else passes straight through.
+//
+//   FAULT_OPEN_EINTR=N     the first N opens of the file fail with EINTR
+//   FAULT_READ_EINTR=N     the first N reads fail with EINTR
+//   FAULT_READ_MAX=K       every read returns at most K bytes
+//   FAULT_READ_EIO_AT=OFF  reads fail with EIO once OFF bytes were delivered
+//   FAULT_FSTAT_DELTA=D    fstat reports the size plus D (D < 0: the file grew
+//                          after fstat; D > 0: it shrank)
+//   FAULT_FSTAT_FAIL=1     fstat fails with EIO
+//   FAULT_MMAP_FAIL=1      mmap of the file fails with ENOMEM
+#ifndef _GNU_SOURCE
+#define _GNU_SOURCE
+#endif
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdarg>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+int g_fd = -1;
+long g_open_eintr_left = -1;
+long g_read_eintr_left = -1;
+long long g_delivered = 0;
+
+long EnvNumber(const char* name, long fallback) {
+  const char* value = std::getenv(name);
+  return value != nullptr ? std::strtol(value, nullptr, 10) : fallback;
+}
+
+bool IsTarget(const char* path) {
+  const char* target = std::getenv("FAULT_PATH");
+  return target != nullptr && path != nullptr && std::strcmp(path, target) == 0;
+}
+
+template <typename Fn>
+Fn Next(const char* name) {
+  return reinterpret_cast<Fn>(dlsym(RTLD_NEXT, name));
+}
+
+int OpenCommon(const char* symbol, int dirfd, const char* path, int flags, mode_t mode) {
+  if (IsTarget(path)) {
+    if (g_open_eintr_left < 0) g_open_eintr_left = EnvNumber("FAULT_OPEN_EINTR", 0);
+    if (g_open_eintr_left > 0) {
+      --g_open_eintr_left;
+      errno = EINTR;
+      return -1;
+    }
+  }
+  int fd;
+  if (dirfd == AT_FDCWD && std::strcmp(symbol, "openat") != 0 && std::strcmp(symbol, "openat64") != 0) {
+    fd = Next<int (*)(const char*, int, ...)>(symbol)(path, flags, mode);
+  } else {
+    fd = Next<int (*)(int, const char*, int, ...)>(symbol)(dirfd, path, flags, mode);
+  }
+  if (fd >= 0 && IsTarget(path)) {
+    g_fd = fd;
+    g_delivered = 0;
+  }
+  return fd;
+}
+
+void AdjustStat(int fd, struct stat* st) {
+  if (fd == g_fd && g_fd >= 0) st->st_size += EnvNumber("FAULT_FSTAT_DELTA", 0);
+}
+
+}  // namespace
+
+extern "C" {
+
+int open(const char* path, int flags, ...) {
+  mode_t mode = 0;
+  if ((flags & O_CREAT) != 0) {
+    va_list ap;
+    va_start(ap, flags);
+    mode = static_cast<mode_t>(va_arg(ap, int));
+    va_end(ap);
+  }
+  return OpenCommon("open", AT_FDCWD, path, flags, mode);
+}
+
+int open64(const char* path, int flags, ...) {
+  mode_t mode = 0;
+  if ((flags & O_CREAT) != 0) {
+    va_list ap;
+    va_start(ap, flags);
+    mode = static_cast<mode_t>(va_arg(ap, int));
+    va_end(ap);
+  }
+  return OpenCommon("open64", AT_FDCWD, path, flags, mode);
+}
+
+int openat(int dirfd, const char* path, int flags, ...) {
+  mode_t mode = 0;
+  if ((flags & O_CREAT) != 0) {
+    va_list ap;
+    va_start(ap, flags);
+    mode = static_cast<mode_t>(va_arg(ap, int));
+    va_end(ap);
+  }
+  return OpenCommon("openat", dirfd, path, flags, mode);
+}
+
+ssize_t read(int fd, void* buffer, size_t count) {
+  static auto real_read = Next<ssize_t (*)(int, void*, size_t)>("read");
+  if (fd != g_fd || g_fd < 0) return real_read(fd, buffer, count);
+  if (g_read_eintr_left < 0) g_read_eintr_left = EnvNumber("FAULT_READ_EINTR", 0);
+  if (g_read_eintr_left > 0) {
+    --g_read_eintr_left;
+    errno = EINTR;
+    return -1;
+  }
+  const long eio_at = EnvNumber("FAULT_READ_EIO_AT", -1);
+  if (eio_at >= 0 && g_delivered >= eio_at) {
+    errno = EIO;
+    return -1;
+  }
+  const long max = EnvNumber("FAULT_READ_MAX", 0);
+  if (max > 0 && count > static_cast<size_t>(max)) count = static_cast<size_t>(max);
+  const ssize_t n = real_read(fd, buffer, count);
+  if (n > 0) g_delivered += n;
+  return n;
+}
+
+int close(int fd) {
+  static auto real_close = Next<int (*)(int)>("close");
+  if (fd == g_fd) g_fd = -1;
+  return real_close(fd);
+}
+
+int fstat(int fd, struct stat* st) {
+  static auto real_fstat = Next<int (*)(int, struct stat*)>("fstat");
+  if (fd == g_fd && g_fd >= 0 && EnvNumber("FAULT_FSTAT_FAIL", 0) != 0) {
+    errno = EIO;
+    return -1;
+  }
+  const int result = real_fstat(fd, st);
+  if (result == 0) AdjustStat(fd, st);
+  return result;
+}
+
+int fstat64(int fd, struct stat64* st) {
+  static auto real_fstat64 = Next<int (*)(int, struct stat64*)>("fstat64");
+  if (fd == g_fd && g_fd >= 0 && EnvNumber("FAULT_FSTAT_FAIL", 0) != 0) {
+    errno = EIO;
+    return -1;
+  }
+  const int result = real_fstat64(fd, st);
+  if (result == 0 && fd == g_fd && g_fd >= 0) st->st_size += EnvNumber("FAULT_FSTAT_DELTA", 0);
+  return result;
+}
+
+void* mmap(void* address, size_t length, int protection, int flags, int fd, off_t offset) {
+  static auto real_mmap = Next<void* (*)(void*, size_t, int, int, int, off_t)>("mmap");
+  if (fd == g_fd && g_fd >= 0 && EnvNumber("FAULT_MMAP_FAIL", 0) != 0) {
+    errno = ENOMEM;
+    return MAP_FAILED;
+  }
+  return real_mmap(address, length, protection, flags, fd, offset);
+}
+
+void* mmap64(void* address, size_t length, int protection, int flags, int fd, off64_t offset) {
+  static auto real_mmap64 = Next<void* (*)(void*, size_t, int, int, int, off64_t)>("mmap64");
+  if (fd == g_fd && g_fd >= 0 && EnvNumber("FAULT_MMAP_FAIL", 0) != 0) {
+    errno = ENOMEM;
+    return MAP_FAILED;
+  }
+  return real_mmap64(address, length, protection, flags, fd, offset);
+}
+
+}  // extern "C"

@@ -1,0 +1,147 @@
+#!/usr/bin/env bash
+# Installs the build tree the ways a user and a packager do, then runs the
+# installed programs and looks for their manual pages.
+#
+#   install_test.sh staged  CMAKE BUILD_DIR CONFIG [DEVELOPMENT_KEY]
+#       cmake --install with --prefix /usr into a DESTDIR, then with a
+#       --prefix of its own
+#   install_test.sh package CPACK BUILD_DIR CONFIG [DEVELOPMENT_KEY]
+#       the Debian package that cpack makes, unpacked
+#
+# CONFIG may be empty.  DEVELOPMENT_KEY is the private key whose public half
+# the build compiled in; when given, a file signed with it must pass the
+# installed signcheck.  Everything is written below one temporary directory,
+# removed at the end; install_manifest.txt, which installing leaves in the
+# build directory, is put back as it was.  Status 77 means skipped.
+set -euo pipefail
+
+mode=$1 tool=$2 build=$3 config=${4:-} key=${5:-}
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/signcheck-install.XXXXXX")
+manifest=$build/install_manifest.txt
+[[ -e $manifest ]] && cp -p "$manifest" "$work/manifest.saved"
+cleanup() {
+  if [[ -e $work/manifest.saved ]]; then
+    cp -p "$work/manifest.saved" "$manifest"
+  else
+    rm -f "$manifest"
+  fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+fail() {
+  echo "FAIL: $*" >&2
+  exit 1
+}
+
+# Runs a command with its output in $work/log, shown only if it fails.
+quietly() {
+  "$@" > "$work/log" 2>&1 || { cat "$work/log" >&2; fail "$* failed"; }
+}
+
+# Only the given entries may stand directly in directory $1.
+expect_entries() {
+  local dir=$1
+  shift
+  local found expected
+  found=$(cd "$dir" && ls -A | sort | tr '\n' ' ')
+  expected=$(printf '%s\n' "$@" | sort | tr '\n' ' ')
+  [[ $found == "$expected" ]] || fail "$dir holds '$found', expected '$expected'"
+}
+
+# The tree below prefix $1 holds the three programs and their pages, and the
+# programs run from there.
+check_prefix() {
+  local prefix=$1 bin=$1/bin man=$1/share/man/man1 status page
+  echo "checking $prefix"
+
+  for program in signcheck filedigest signtool; do
+    [[ -f $bin/$program && -x $bin/$program ]] || fail "$bin/$program is not installed"
+    page=$man/$program.1
+    [[ -f $page ]] || page=$page.gz
+    [[ -f $page ]] || fail "$man holds no manual page $program(1)"
+    if command -v groff > /dev/null; then
+      # Every page must render without a warning.
+      if [[ $page == *.gz ]]; then gzip -dc "$page"; else cat "$page"; fi |
+        groff -man -Tutf8 -ww -z > "$work/groff.log" 2>&1 || true
+      [[ ! -s $work/groff.log ]] || { cat "$work/groff.log" >&2; fail "$page does not render cleanly"; }
+    fi
+  done
+
+  status=0
+  "$bin/signcheck" > "$work/out" || status=$?
+  [[ $status == 64 ]] || fail "signcheck without arguments exited with $status, not 64"
+  [[ $(head -n 1 "$work/out") == "Usage '$bin/signcheck mode filename'" ]] ||
+    fail "signcheck without arguments printed: $(cat "$work/out")"
+
+  printf abc > "$work/abc"
+  status=0
+  "$bin/filedigest" "$work/abc" > "$work/out" || status=$?
+  [[ $status == 0 ]] || fail "filedigest exited with $status"
+  [[ $(cat "$work/out") == ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad ]] ||
+    fail "filedigest of \"abc\" printed: $(cat "$work/out")"
+
+  status=0
+  "$bin/signtool" --help > "$work/out" 2>&1 || status=$?
+  [[ $status == 0 ]] || fail "signtool --help exited with $status"
+  grep -q '^usage: signtool' "$work/out" || fail "signtool --help printed: $(cat "$work/out")"
+
+  if [[ -n $key ]]; then
+    # The installed signtool signs and the installed signcheck accepts.
+    printf 'url=https://updates.example.com/\r\n' > "$work/list"
+    "$bin/signtool" sign --mode nvl "$key" "$work/list" > "$work/list.nvl" 2> "$work/log" ||
+      fail "signtool sign failed: $(cat "$work/log")"
+    status=0
+    "$bin/signcheck" nvl "$work/list.nvl" > "$work/out" || status=$?
+    [[ $status == 0 ]] || fail "signcheck rejected a file that signtool signed: $(cat "$work/out")"
+    printf 'https://updates.example.com/\r\n' | cmp -s - "$work/out" ||
+      fail "signcheck printed for a signed list: $(cat "$work/out")"
+  fi
+}
+
+config_args=()
+
+case $mode in
+  staged)
+    [[ -n $config ]] && config_args=(--config "$config")
+    # As a packager does: the prefix of the target system, below a staging
+    # directory.  Nothing may land outside the prefix.
+    quietly env DESTDIR="$work/stage" "$tool" --install "$build" "${config_args[@]}" --prefix /usr
+    expect_entries "$work/stage" usr
+    check_prefix "$work/stage/usr"
+
+    # As a user does: a prefix of one's own, no staging.
+    quietly env -u DESTDIR "$tool" --install "$build" "${config_args[@]}" --prefix "$work/prefix"
+    check_prefix "$work/prefix"
+    ;;
+  package)
+    if [[ ! -f $build/CPackConfig.cmake ]]; then
+      echo "SKIP: the build has no packaging"
+      exit 77
+    fi
+    if ! command -v dpkg-deb > /dev/null; then
+      echo "SKIP: dpkg-deb is not installed"
+      exit 77
+    fi
+    [[ -n $config ]] && config_args=(-C "$config")
+    quietly "$tool" --config "$build/CPackConfig.cmake" -G DEB "${config_args[@]}" -B "$work/package"
+    debs=("$work"/package/*.deb)
+    [[ ${#debs[@]} == 1 && -f ${debs[0]} ]] || fail "cpack made no single .deb: ${debs[*]}"
+    deb=${debs[0]}
+
+    [[ $(dpkg-deb -f "$deb" Package) == signcheck ]] || fail "the package is not named signcheck"
+    depends=$(dpkg-deb -f "$deb" Depends)
+    for needed in libc6 libssl3; do
+      [[ $depends =~ (^|[ ,])$needed([ ,]|$) ]] || fail "the package does not depend on $needed: $depends"
+    done
+
+    quietly dpkg-deb -x "$deb" "$work/root"
+    expect_entries "$work/root" usr
+    check_prefix "$work/root/usr"
+    ;;
+  *)
+    fail "unknown mode $mode"
+    ;;
+esac
+echo "PASS"

@@ -1,0 +1,407 @@
+// signtool, run as a program: the constants it prints are the checked-in
+// ones, keygen writes a sound key without ever overwriting a file, every bad
+// input is one "signtool: " line on stderr with status 1, and `sign` makes a
+// signature that the verification accepts.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <random>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "tests/verify/bignum_util.h"
+#include "tests/verify/signing_util.h"
+#include "tools/dsa_keys.h"
+#include "verify/builtin_key.h"
+#include "verify/verify.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace bnutil;
+
+const std::string kSource = SOURCE_DIR;
+const std::string kPrivateKey = kSource + "/keys/development.key";
+const std::string kPublicKey = kSource + "/keys/development.pub";
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+void WriteFile(const fs::path& path, const std::string& text) {
+  std::ofstream out(path, std::ios::binary);
+  out << text;
+  ASSERT_TRUE(out.good()) << path;
+}
+
+struct Outcome {
+  int status = -1;
+  std::string out, err;
+};
+
+// Runs signtool with the arguments, its output captured in files of dir.
+Outcome RunSigntool(const fs::path& dir, const std::vector<std::string>& args) {
+  const fs::path out_path = dir / ".stdout", err_path = dir / ".stderr";
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    const int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (out < 0 || err < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0) _exit(126);
+    std::vector<char*> argv;
+    std::string program = SIGNTOOL_PATH;
+    argv.push_back(program.data());
+    std::vector<std::string> copies = args;
+    for (std::string& arg : copies) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    execv(program.c_str(), argv.data());
+    _exit(127);
+  }
+  Outcome outcome;
+  int wstatus = 0;
+  if (pid < 0 || waitpid(pid, &wstatus, 0) != pid) return outcome;
+  outcome.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
+  outcome.out = ReadFile(out_path);
+  outcome.err = ReadFile(err_path);
+  fs::remove(out_path);
+  fs::remove(err_path);
+  return outcome;
+}
+
+// The names in a directory.
+std::set<std::string> Listing(const fs::path& dir) {
+  std::set<std::string> names;
+  for (const auto& entry : fs::directory_iterator(dir)) names.insert(entry.path().filename().string());
+  return names;
+}
+
+class Signtool : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (fs::temp_directory_path() / "signtool-test.XXXXXX").string();
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    dir_ = pattern;
+  }
+  void TearDown() override {
+    std::error_code ignored;
+    fs::remove_all(dir_, ignored);
+  }
+
+  // A failure: status 1, nothing on stdout, one line on stderr that starts
+  // with "signtool: ".
+  void ExpectFailure(const std::vector<std::string>& args, const std::string& what) {
+    const Outcome o = RunSigntool(dir_, args);
+    EXPECT_EQ(o.status, 1) << what << "\n" << o.err;
+    EXPECT_EQ(o.out, "") << what;
+    EXPECT_EQ(o.err.rfind("signtool: ", 0), 0u) << what << ": " << o.err;
+    EXPECT_EQ(std::count(o.err.begin(), o.err.end(), '\n'), 1) << what << ": " << o.err;
+    EXPECT_TRUE(!o.err.empty() && o.err.back() == '\n') << what;
+  }
+
+  fs::path dir_;
+};
+
+TEST_F(Signtool, ConstantsAreTheCheckedInSource) {
+  const Outcome o = RunSigntool(dir_, {"constants", kPublicKey});
+  ASSERT_EQ(o.status, 0) << o.err;
+  EXPECT_EQ(o.err, "");
+  EXPECT_TRUE(o.out == ReadFile(kSource + "/verify/builtin_key.cpp"))
+      << "verify/builtin_key.cpp differs from `signtool constants keys/development.pub`";
+}
+
+// The numbers of one constant in generated source: every 0x... literal
+// between "NAME[...] =" (or "NAME =") and the end of its statement.
+std::vector<unsigned> Literals(const std::string& source, const std::string& name) {
+  size_t at = std::string::npos;
+  for (const std::string& head : {" " + name + "[", " " + name + " ="}) at = std::min(at, source.find(head));
+  if (at == std::string::npos) return {};
+  const size_t begin = source.find('=', at);
+  const std::string body = source.substr(begin, source.find(';', begin) - begin);
+  std::vector<unsigned> values;
+  for (size_t hex = body.find("0x"); hex != std::string::npos; hex = body.find("0x", hex + 2)) {
+    values.push_back(static_cast<unsigned>(std::stoul(body.substr(hex + 2, 8), nullptr, 16)));
+  }
+  return values;
+}
+
+// Little-endian digits of the given width in bits to a number.
+Bn Number(const std::vector<unsigned>& digits, size_t first, size_t count, int width) {
+  Bn n = Word(0);
+  for (size_t i = first + count; i-- > first;) {
+    BN_lshift(n.get(), n.get(), width);
+    BN_add_word(n.get(), digits.at(i));
+  }
+  return n;
+}
+
+// Every relation between a key and the constants generated from it.
+void ExpectConstantsMatchKey(const std::string& source, const signtool::DsaKey& key) {
+  BnCtx ctx = NewCtx();
+  const BIGNUM *p = key.p.get(), *q = key.q.get();
+  const auto verify_key = Literals(source, "kVerifyKey");
+  const auto prime_p = Literals(source, "kPrimeP");
+  const auto prime_q = Literals(source, "kPrimeQ");
+  const auto factor_p = Literals(source, "kFactorP");
+  const auto factor_q = Literals(source, "kFactorQ");
+  const auto qr_squared = Literals(source, "kQRSquared");
+  const auto correction = Literals(source, "kQCorrection");
+  const auto base_table = Literals(source, "kBaseTable");
+  ASSERT_EQ(verify_key.size(), 256u);
+  ASSERT_EQ(prime_p.size(), 32u);
+  ASSERT_EQ(prime_q.size(), 10u);
+  ASSERT_EQ(factor_p.size(), 1u);
+  ASSERT_EQ(factor_q.size(), 1u);
+  ASSERT_EQ(qr_squared.size(), 10u);
+  ASSERT_EQ(correction.size(), 10u);
+  ASSERT_EQ(base_table.size(), 64u * 32u);
+
+  EXPECT_TRUE(Equal(Number(prime_p, 0, 32, 16).get(), p));
+  EXPECT_TRUE(Equal(Number(prime_q, 0, 10, 16).get(), q));
+  // factor * m = -1 (mod 2^16)
+  EXPECT_EQ((factor_p[0] * BN_get_word(Mod(p, Word(0x10000).get(), ctx.get()).get())) & 0xFFFF, 0xFFFFu);
+  EXPECT_EQ((factor_q[0] * BN_get_word(Mod(q, Word(0x10000).get(), ctx.get()).get())) & 0xFFFF, 0xFFFFu);
+  EXPECT_TRUE(Equal(Number(qr_squared, 0, 10, 16).get(), Mod(PowerOfTwo(320).get(), q, ctx.get()).get()));
+  EXPECT_TRUE(Equal(Number(correction, 0, 10, 16).get(), Mod(PowerOfTwo(672).get(), q, ctx.get()).get()));
+
+  for (int k = 0; k < 4; ++k) {
+    Bn entry = Number(verify_key, 64 * static_cast<size_t>(k), 64, 8);
+    Bn expected = MontForm(ModSquarings(key.y.get(), 40 * k, p, ctx.get()).get(), p, ctx.get());
+    EXPECT_TRUE(Congruent(entry.get(), expected.get(), p, ctx.get())) << "Y" << k;
+    Bn g_k = ModSquarings(key.g.get(), 40 * k, p, ctx.get());
+    for (int j = 0; j < 16; ++j) {
+      Bn table_entry = Number(base_table, 32 * static_cast<size_t>(16 * k + j), 32, 16);
+      Bn power = ModExp(g_k.get(), Word(static_cast<unsigned long>(2 * j + 1)).get(), p, ctx.get());
+      EXPECT_TRUE(Congruent(table_entry.get(), MontForm(power.get(), p, ctx.get()).get(), p, ctx.get()))
+          << "entry " << 16 * k + j;
+    }
+  }
+}
+
+// The same relations hold for the compiled-in constants: the parser above is
+// checked on a source whose meaning is known.
+TEST_F(Signtool, ConstantRelationsHoldForTheDevelopmentKey) {
+  signtool::DsaKey key;
+  std::string error;
+  ASSERT_TRUE(signtool::LoadKey(kPublicKey, signtool::KeyKind::kPublic, key, error)) << error;
+  const std::string source = ReadFile(kSource + "/verify/builtin_key.cpp");
+  ExpectConstantsMatchKey(source, key);
+  EXPECT_EQ(Literals(source, "kFactorP").at(0), kFactorP);
+  EXPECT_EQ(Literals(source, "kBaseTable").at(64 * 32 - 1), kBaseTable[63][31]);
+}
+
+// One key generation for all that depends on it: the files, their modes,
+// the soundness of the key and the constants made from it.
+TEST_F(Signtool, KeygenMakesASoundKey) {
+  const fs::path private_path = dir_ / "new.key", public_path = dir_ / "new.pub";
+  const Outcome o = RunSigntool(dir_, {"keygen", private_path.string(), public_path.string()});
+  ASSERT_EQ(o.status, 0) << o.err;
+  EXPECT_EQ(o.out, "");
+  EXPECT_EQ(o.err, "");
+  EXPECT_EQ(Listing(dir_), (std::set<std::string>{"new.key", "new.pub"}));
+
+  struct stat st;
+  ASSERT_EQ(stat(private_path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  ASSERT_EQ(stat(public_path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0022, 0u) << "public file writable by others";
+
+  signtool::DsaKey key, pub;
+  std::string error;
+  ASSERT_TRUE(signtool::LoadKey(private_path.string(), signtool::KeyKind::kPrivate, key, error)) << error;
+  ASSERT_TRUE(signtool::LoadKey(public_path.string(), signtool::KeyKind::kPublic, pub, error)) << error;
+  EXPECT_FALSE(pub.is_private());
+  EXPECT_EQ(ReadFile(public_path).find("x ="), std::string::npos) << "private exponent in the public file";
+  EXPECT_TRUE(Equal(key.p.get(), pub.p.get()) && Equal(key.q.get(), pub.q.get()) &&
+              Equal(key.g.get(), pub.g.get()) && Equal(key.y.get(), pub.y.get()));
+  EXPECT_TRUE(signtool::CheckKey(key, error)) << error;
+
+  // The relations themselves, with BIGNUM.
+  BnCtx ctx = NewCtx();
+  const BIGNUM *p = key.p.get(), *q = key.q.get();
+  EXPECT_EQ(BN_num_bits(p), 512);
+  EXPECT_EQ(BN_num_bits(q), 160);
+  EXPECT_EQ(BN_check_prime(p, ctx.get(), nullptr), 1);
+  EXPECT_EQ(BN_check_prime(q, ctx.get(), nullptr), 1);
+  EXPECT_TRUE(BN_is_zero(Mod(Sub(p, BN_value_one()).get(), q, ctx.get()).get())) << "q does not divide p - 1";
+  for (const BIGNUM* element : {key.g.get(), key.y.get()}) {
+    EXPECT_FALSE(BN_is_one(element));
+    EXPECT_TRUE(BN_is_one(ModExp(element, q, p, ctx.get()).get()));
+  }
+  EXPECT_TRUE(Equal(ModExp(key.g.get(), key.x.get(), p, ctx.get()).get(), key.y.get()));
+  EXPECT_LT(BN_cmp(key.x.get(), q), 0);
+  EXPECT_FALSE(BN_is_zero(key.x.get()));
+
+  const Outcome constants = RunSigntool(dir_, {"constants", public_path.string()});
+  ASSERT_EQ(constants.status, 0) << constants.err;
+  EXPECT_EQ(constants.out.rfind("// Generated by `signtool constants new.pub`", 0), 0u);
+  ExpectConstantsMatchKey(constants.out, key);
+
+  // And signing with it gives valid DSA signatures over the digest number.
+  const std::string message = "signed with a fresh key";
+  signing::Signature sig = signing::SignData(key, message.data(), message.size());
+  const Bn h = signtool::DigestNumber(message.data(), message.size());
+  const Bn r = FromBytes(sig.data(), 20), s = FromBytes(sig.data() + 20, 20);
+  Bn w = ModInverse(s.get(), q, ctx.get());
+  Bn u1 = ModMul(h.get(), w.get(), q, ctx.get()), u2 = ModMul(r.get(), w.get(), q, ctx.get());
+  Bn v = ModMul(ModExp(key.g.get(), u1.get(), p, ctx.get()).get(), ModExp(key.y.get(), u2.get(), p, ctx.get()).get(),
+                p, ctx.get());
+  EXPECT_TRUE(Equal(Mod(v.get(), q, ctx.get()).get(), r.get()));
+}
+
+TEST_F(Signtool, KeygenNeverOverwrites) {
+  const fs::path existing = dir_ / "existing", fresh = dir_ / "fresh";
+  WriteFile(existing, "keep me\n");
+  ExpectFailure({"keygen", existing.string(), fresh.string()}, "private file exists");
+  ExpectFailure({"keygen", fresh.string(), existing.string()}, "public file exists");
+  ExpectFailure({"keygen", fresh.string(), fresh.string()}, "same file twice");
+  ExpectFailure({"keygen", (dir_ / "missing" / "a.key").string(), (dir_ / "a.pub").string()}, "no such directory");
+  EXPECT_EQ(ReadFile(existing), "keep me\n");
+  EXPECT_EQ(Listing(dir_), std::set<std::string>{"existing"}) << "files left behind";
+}
+
+// A key file with one line replaced (or added) by `line`.
+std::string KeyWith(const std::string& key_text, const std::string& name, const std::string& line) {
+  std::string out;
+  bool replaced = false;
+  size_t start = 0;
+  while (start < key_text.size()) {
+    const size_t end = key_text.find('\n', start);
+    const std::string current = key_text.substr(start, end - start);
+    start = end == std::string::npos ? key_text.size() : end + 1;
+    if (!replaced && current.rfind(name + " =", 0) == 0) {
+      if (!line.empty()) out += line + "\n";
+      replaced = true;
+    } else {
+      out += current + "\n";
+    }
+  }
+  if (!replaced) out += line + "\n";
+  return out;
+}
+
+TEST_F(Signtool, BadKeyFiles) {
+  const std::string private_text = ReadFile(kPrivateKey);
+  const std::string public_text = ReadFile(kPublicKey);
+  ASSERT_NE(private_text.find("\nx = "), std::string::npos);
+
+  // Another 160-bit prime: a valid size, but it does not divide p - 1.
+  Bn other_q = NewBn();
+  ASSERT_EQ(BN_generate_prime_ex(other_q.get(), 160, 0, nullptr, nullptr, nullptr), 1);
+  BnCtx ctx = NewCtx();
+  signtool::DsaKey dev;
+  std::string error;
+  ASSERT_TRUE(signtool::LoadKey(kPrivateKey, signtool::KeyKind::kPrivate, dev, error)) << error;
+  Bn x_plus_1 = Add(dev.x.get(), BN_value_one());
+  const std::string big_p = "p = C" + std::string(255, '3');  // 1024 bits
+
+  const std::map<std::string, std::string> bad_public = {
+      {"malformed line", KeyWith(public_text, "g", "g " + Hex(dev.g.get()))},
+      {"unknown name", KeyWith(public_text, "z", "z = 1234")},
+      {"duplicate name", KeyWith(public_text, "z", "q = " + Hex(dev.q.get()))},
+      {"non-hex value", KeyWith(public_text, "q", "q = E962B479D9431F53D975ADA2562C3EB2E8A842EZ")},
+      {"empty value", KeyWith(public_text, "q", "q =")},
+      {"no y line", KeyWith(public_text, "y", "")},
+      {"1024-bit p", KeyWith(public_text, "p", big_p)},
+      {"161-bit q", KeyWith(public_text, "q", "q = 1" + Hex(dev.q.get()))},
+      {"q does not divide p - 1", KeyWith(public_text, "q", "q = " + Hex(other_q.get()))},
+      {"g of the wrong order", KeyWith(public_text, "g", "g = 2")},
+      {"y of the wrong order", KeyWith(public_text, "y", "y = 2")},
+      {"empty file", ""},
+  };
+  for (const auto& [what, text] : bad_public) {
+    WriteFile(dir_ / "bad.pub", text);
+    ExpectFailure({"constants", (dir_ / "bad.pub").string()}, what);
+  }
+
+  const std::map<std::string, std::string> bad_private = {
+      {"public file where a private one is needed", public_text},
+      {"x that does not match y", KeyWith(private_text, "x", "x = " + Hex(x_plus_1.get()))},
+      {"x = 0", KeyWith(private_text, "x", "x = 0")},
+      {"x = q", KeyWith(private_text, "x", "x = " + Hex(dev.q.get()))},
+      {"non-hex x", KeyWith(private_text, "x", "x = -1")},
+  };
+  WriteFile(dir_ / "data", "payload\n");
+  for (const auto& [what, text] : bad_private) {
+    WriteFile(dir_ / "bad.key", text);
+    ExpectFailure({"sign", (dir_ / "bad.key").string(), (dir_ / "data").string()}, what);
+  }
+  ExpectFailure({"sign", kPublicKey, (dir_ / "data").string()}, "sign with development.pub");
+
+  ExpectFailure({"constants", (dir_ / "no-such.pub").string()}, "missing key file");
+  ExpectFailure({"sign", (dir_ / "no-such.key").string(), (dir_ / "data").string()}, "missing key file");
+  ExpectFailure({"sign", kPrivateKey, (dir_ / "no-such-file").string()}, "missing input file");
+}
+
+// A path that opens but cannot be read (a directory) is a failure like any
+// other, for the key file and for the file to sign.
+TEST_F(Signtool, UnreadablePathsFailCleanly) {
+  signtool::DsaKey key;
+  std::string error;
+  bool loaded = true;
+  EXPECT_NO_THROW(loaded = signtool::LoadKey(dir_.string(), signtool::KeyKind::kPublic, key, error));
+  EXPECT_FALSE(loaded);
+  ExpectFailure({"constants", dir_.string()}, "a directory as the key file");
+  ExpectFailure({"sign", kPrivateKey, dir_.string()}, "a directory as the file to sign");
+}
+
+TEST_F(Signtool, BadUsage) {
+  const std::vector<std::vector<std::string>> cases = {
+      {},
+      {"frobnicate"},
+      {"keygen"},
+      {"keygen", "a.key"},
+      {"keygen", "a.key", "a.pub", "extra"},
+      {"constants"},
+      {"constants", kPublicKey, "extra"},
+      {"sign", kPrivateKey},
+      {"sign", kPrivateKey, kPublicKey, "extra"},
+      {"CONSTANTS", kPublicKey},
+  };
+  for (const auto& args : cases) {
+    const Outcome o = RunSigntool(dir_, args);
+    std::string joined;
+    for (const auto& arg : args) joined += " " + arg;
+    EXPECT_EQ(o.status, 2) << "signtool" << joined;
+    EXPECT_EQ(o.out, "") << "signtool" << joined;
+    EXPECT_NE(o.err, "") << "signtool" << joined;
+  }
+  EXPECT_EQ(Listing(dir_), std::set<std::string>{}) << "bad usage created files";
+
+  const Outcome help = RunSigntool(dir_, {"--help"});
+  EXPECT_EQ(help.status, 0);
+  EXPECT_NE(help.out.find("usage:"), std::string::npos);
+}
+
+// `sign` end to end: its text is the signature of the file's exact bytes.
+TEST_F(Signtool, SignedFilesVerify) {
+  std::mt19937_64 rng(50);
+  std::string content = "url=https://example.invalid/a\r\nurl=b\n";
+  content += std::string("\0\xff\r\n", 4);
+  for (int i = 0; i < 3000; ++i) content += static_cast<char>(rng());
+  for (const std::string& text : {content, std::string()}) {
+    WriteFile(dir_ / "file", text);
+    const Outcome o = RunSigntool(dir_, {"sign", kPrivateKey, (dir_ / "file").string()});
+    ASSERT_EQ(o.status, 0) << o.err;
+    EXPECT_EQ(o.err, "");
+    ASSERT_EQ(o.out.size(), 81u) << o.out;
+    EXPECT_EQ(o.out.back(), '\n');
+    signing::Signature sig;
+    ASSERT_TRUE(signing::DecodeHex(o.out.substr(0, 80), sig)) << o.out;
+    EXPECT_EQ(VerifySignature(text.data(), static_cast<int>(text.size()), kVerifyKey, sig.data()), kVerifyOk);
+    const std::string changed = text + " ";
+    EXPECT_EQ(VerifySignature(changed.data(), static_cast<int>(changed.size()), kVerifyKey, sig.data()),
+              kVerifyMismatch);
+  }
+}
+
+}  // namespace
