@@ -7,7 +7,7 @@ set -uo pipefail
 
 build_dir=${1:?usage: check-all.sh BUILD_DIR}
 here=$(cd "$(dirname "$0")" && pwd)
-signcheck="$build_dir/nvl/signcheck"
+signcheck="$(cd "$build_dir" 2>/dev/null && pwd)/nvl/signcheck"
 if [[ ! -x $signcheck ]]; then
   echo "check-all.sh: no signcheck at $signcheck (build it first)" >&2
   exit 2

@@ -2,11 +2,13 @@
 
 #include <openssl/rand.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <iterator>
-#include <sstream>
 #include <vector>
 
 #include "verify/sha0.h"
@@ -159,15 +161,33 @@ bool ParseKey(std::string_view text, const std::string& origin, KeyKind kind, Ds
   return CheckKey(key, error) || (error = origin + ": " + error, false);
 }
 
-bool LoadKey(const std::string& path, KeyKind kind, DsaKey& key, std::string& error) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    error = "cannot read key file " + path + ": " + std::strerror(errno);
+bool ReadWholeFile(const std::string& path, std::string& content, std::string& error) {
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    error = "cannot read " + path + ": " + std::strerror(errno);
     return false;
   }
-  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (in.bad()) {
-    error = "cannot read key file " + path;
+  content.clear();
+  char buffer[65536];
+  for (;;) {
+    const ssize_t n = read(fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      error = "cannot read " + path + ": " + std::strerror(errno);
+      close(fd);
+      return false;
+    }
+    if (n == 0) break;
+    content.append(buffer, static_cast<size_t>(n));
+  }
+  close(fd);
+  return true;
+}
+
+bool LoadKey(const std::string& path, KeyKind kind, DsaKey& key, std::string& error) {
+  std::string text;
+  if (!ReadWholeFile(path, text, error)) {
+    error = "key file: " + error;
     return false;
   }
   return ParseKey(text, path, kind, key, error);

@@ -28,6 +28,10 @@ struct DsaKey {
 
 enum class KeyKind { kPublic, kPrivate };
 
+// Reads a whole file.  On failure (a directory included) returns false with
+// a one-line message naming the path.
+bool ReadWholeFile(const std::string& path, std::string& content, std::string& error);
+
 // Reads a key file of `name = hex` lines (hex big-endian, `#` starts a
 // comment).  A private file holds p, q, g, x and y; a public one p, q, g and
 // y.  Asking for a public key accepts a private file too.  On failure returns

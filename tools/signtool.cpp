@@ -8,8 +8,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <string_view>
 
@@ -36,20 +34,6 @@ int Fail(const std::string& message) {
 int Usage() {
   std::fputs(kUsageText, stderr);
   return kUsage;
-}
-
-bool ReadFile(const std::string& path, std::string& content, std::string& error) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    error = "cannot read " + path + ": " + std::strerror(errno);
-    return false;
-  }
-  content.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  if (in.bad()) {
-    error = "cannot read " + path;
-    return false;
-  }
-  return true;
 }
 
 bool WriteAll(int fd, std::string_view text) {
@@ -136,7 +120,7 @@ int Sign(std::string_view mode, const std::string& private_path, const std::stri
   std::string error;
   if (!signtool::LoadKey(private_path, signtool::KeyKind::kPrivate, key, error)) return Fail(error);
   std::string input;
-  if (!ReadFile(input_path, input, error)) return Fail(error);
+  if (!signtool::ReadWholeFile(input_path, input, error)) return Fail(error);
 
   std::string output;
   if (mode.empty()) {
