@@ -8,7 +8,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 2) return 0;
   // The first two bytes seed the piece lengths; the rest is the message.
-  unsigned seed = data[0] | (data[1] << 8);
+  unsigned seed = data[0] | (unsigned{data[1]} << 8);
   const uint8_t* message = data + 2;
   const size_t length = size - 2;
 

@@ -1,0 +1,1 @@
+fuzz_target(fuzz_sha256_split ${CMAKE_CURRENT_SOURCE_DIR}/sha256_split.cpp sha256)
