@@ -10,48 +10,16 @@ namespace {
 
 constexpr int kMaxLimbs = 32;
 
-// The Montgomery product for a limb count known at compile time, so the two
-// fixed sizes of the verification (10 and 32) get fully scheduled loops.
-// Product and reduction run in one pass per limb of b, each with its own
-// carry; t[n] is held in 32 bits because a * b[i] added to a lazy
-// intermediate can carry past 16 bits there.  Every intermediate stays
-// below 2^(16n + 1), so at most one subtraction of m is needed at the end.
+// The Montgomery product over n limbs; kN > 0 fixes n at compile time, so the
+// two sizes of the verification (10 and 32) get fully scheduled loops, and
+// kN = 0 takes n at run time.  Product and reduction run in one pass per limb
+// of b, each with its own carry; the extra top limb is held in 32 bits
+// because a * b[i] added to a lazy intermediate can carry past 16 bits there.
+// Every intermediate stays below 2^(16n + 1), so at most one subtraction of m
+// is needed at the end.
 template <int kN>
-inline void MontMulFixed(const Limb* a, const Limb* b, Limb* out, const Limb* m, Limb factor) {
-  Limb t[kN];
-  uint32_t top = 0;
-  std::memset(t, 0, sizeof t);
-  for (int i = 0; i < kN; ++i) {
-    const uint32_t bi = b[i];
-    uint32_t product = a[0] * bi + t[0];
-    uint32_t product_carry = product >> 16;
-    const uint32_t u = static_cast<Limb>((product & 0xFFFF) * factor);
-    uint32_t reduced = u * m[0] + static_cast<Limb>(product);
-    uint32_t reduce_carry = reduced >> 16;
-    for (int j = 1; j < kN; ++j) {
-      product = a[j] * bi + t[j] + product_carry;
-      product_carry = product >> 16;
-      reduced = u * m[j] + static_cast<Limb>(product) + reduce_carry;
-      reduce_carry = reduced >> 16;
-      t[j - 1] = static_cast<Limb>(reduced);
-    }
-    const uint32_t high = top + product_carry + reduce_carry;
-    t[kN - 1] = static_cast<Limb>(high);
-    top = high >> 16;
-  }
-  if (top != 0) {
-    uint32_t borrow = 0;
-    for (int j = 0; j < kN; ++j) {
-      const uint32_t d = t[j] + 0x10000u - m[j] - borrow;
-      t[j] = static_cast<Limb>(d);
-      borrow = 1 - (d >> 16);
-    }
-  }
-  std::memcpy(out, t, sizeof t);
-}
-
-// The same for any count up to kMaxLimbs.
-void MontMulGeneric(const Limb* a, const Limb* b, Limb* out, const Limb* m, Limb factor, int n) {
+inline void MontMulRows(const Limb* a, const Limb* b, Limb* out, const Limb* m, Limb factor, int runtime_n) {
+  const int n = kN > 0 ? kN : runtime_n;
   Limb t[kMaxLimbs];
   uint32_t top = 0;
   std::memset(t, 0, sizeof t);
@@ -105,11 +73,11 @@ void limbs_sub(Limb* a, const Limb* b, int16_t n) {
 
 void MontMulPortable(const Limb* a, const Limb* b, Limb* out, const Limb* m, Limb factor, int16_t n) {
   if (n == 32) {
-    MontMulFixed<32>(a, b, out, m, factor);
+    MontMulRows<32>(a, b, out, m, factor, n);
   } else if (n == 10) {
-    MontMulFixed<10>(a, b, out, m, factor);
+    MontMulRows<10>(a, b, out, m, factor, n);
   } else if (n > 0 && n <= kMaxLimbs) {
-    MontMulGeneric(a, b, out, m, factor, n);
+    MontMulRows<0>(a, b, out, m, factor, n);
   }
 }
 

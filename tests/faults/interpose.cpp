@@ -76,36 +76,28 @@ void AdjustStat(int fd, struct stat* st) {
 
 extern "C" {
 
-int open(const char* path, int flags, ...) {
-  mode_t mode = 0;
-  if ((flags & O_CREAT) != 0) {
-    va_list ap;
-    va_start(ap, flags);
-    mode = static_cast<mode_t>(va_arg(ap, int));
-    va_end(ap);
+// The mode argument is there only when a file may be created.
+#define MODE_ARGUMENT(flags, mode)                         \
+  mode_t mode = 0;                                         \
+  if (((flags) & O_CREAT) != 0 || ((flags) & O_TMPFILE) == O_TMPFILE) { \
+    va_list ap;                                            \
+    va_start(ap, flags);                                   \
+    mode = static_cast<mode_t>(va_arg(ap, int));           \
+    va_end(ap);                                            \
   }
+
+int open(const char* path, int flags, ...) {
+  MODE_ARGUMENT(flags, mode)
   return OpenCommon("open", AT_FDCWD, path, flags, mode);
 }
 
 int open64(const char* path, int flags, ...) {
-  mode_t mode = 0;
-  if ((flags & O_CREAT) != 0) {
-    va_list ap;
-    va_start(ap, flags);
-    mode = static_cast<mode_t>(va_arg(ap, int));
-    va_end(ap);
-  }
+  MODE_ARGUMENT(flags, mode)
   return OpenCommon("open64", AT_FDCWD, path, flags, mode);
 }
 
 int openat(int dirfd, const char* path, int flags, ...) {
-  mode_t mode = 0;
-  if ((flags & O_CREAT) != 0) {
-    va_list ap;
-    va_start(ap, flags);
-    mode = static_cast<mode_t>(va_arg(ap, int));
-    va_end(ap);
-  }
+  MODE_ARGUMENT(flags, mode)
   return OpenCommon("openat", dirfd, path, flags, mode);
 }
 
