@@ -97,6 +97,10 @@ uint8_t* HexToBytes(const char* text, uint8_t* output, size_t output_size) {
   return output;
 }
 
+int TaggedStreamCheckSign(FILE* stream, const char* file_name, const char* tag, FILE* out) {
+  return ReportTaggedList(ReadTaggedList(stream, tag), file_name, tag, out);
+}
+
 int TaggedContentCheckSign(std::string_view content, const char* file_name, const char* tag, FILE* out) {
   // fmemopen wants a writable buffer even to read; a copy keeps content const.
   std::string buffer(content);
@@ -105,9 +109,9 @@ int TaggedContentCheckSign(std::string_view content, const char* file_name, cons
     std::fprintf(out, "Error: can not read file '%s' - %s\n", file_name, std::strerror(errno));
     return 74;
   }
-  const TaggedListRead read = ReadTaggedList(stream, tag);
+  const int status = TaggedStreamCheckSign(stream, file_name, tag, out);
   std::fclose(stream);
-  return ReportTaggedList(read, file_name, tag, out);
+  return status;
 }
 
 int TaggedFileCheckSign(const char* file_name, const char* tag) {

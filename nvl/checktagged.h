@@ -22,6 +22,10 @@ uint8_t* HexToBytes(const char* text, uint8_t* output, size_t output_size);
 // prints one "Error: " message and returns 65, 70 or 74.
 int TaggedFileCheckSign(const char* file_name, const char* tag);
 
+// The same check over a stream open for reading, from where it stands; what
+// it prints goes to out, and the caller closes the stream.
+int TaggedStreamCheckSign(FILE* stream, const char* file_name, const char* tag, FILE* out);
+
 // The same check over bytes held in memory, read through the same fgets
 // pieces; what it prints goes to out.  file_name only goes into the messages.
 int TaggedContentCheckSign(std::string_view content, const char* file_name, const char* tag, FILE* out);
