@@ -4,6 +4,8 @@
 // the single subtraction of m happens in the same case (result >= 2^512).
 #include "verify/limbs_avx2.h"
 
+#include "verify/limbs.h"
+
 #if defined(__x86_64__) || defined(__i386__)
 
 #include <immintrin.h>
@@ -57,14 +59,7 @@ __attribute__((target("avx2"))) void MontMul32Avx2(const uint16_t* a, const uint
     t[k - 32] = static_cast<uint16_t>(s);
     carry = s >> 16;
   }
-  if (carry != 0) {  // the result reached 2^512: one subtraction brings it below
-    uint32_t borrow = 0;
-    for (int j = 0; j < 32; ++j) {
-      const uint32_t d = t[j] + 0x10000u - m[j] - borrow;
-      t[j] = static_cast<uint16_t>(d);
-      borrow = 1 - (d >> 16);
-    }
-  }
+  if (carry != 0) limbs_sub(t, m, 32);  // the result reached 2^512: one subtraction brings it below
   std::memcpy(out, t, sizeof t);
 }
 

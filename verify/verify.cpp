@@ -88,19 +88,3 @@ int VerifyDigestSignatureWithBase(const uint8_t* key, const uint8_t* signature,
 int VerifyDigestSignature(const uint8_t* key, const uint8_t* signature, const Sha0Context& context) {
   return VerifyDigestSignatureWithBase(key, signature, context, kBaseTable);
 }
-
-int VerifySignature(const void* data, int length, const uint8_t* key, const uint8_t* signature) {
-  Sha0Context context;
-  Sha0Init(context);
-  if (length > 0) Sha0Update(data, static_cast<uint32_t>(length), context);
-  Sha0Final(context);
-  return VerifyDigestSignature(key, signature, context);
-}
-
-int VerifySignatureLarge(const void* data, size_t length, const uint8_t* key, const uint8_t* signature) {
-  Sha0Context context;
-  Sha0Init(context);
-  Sha0UpdateLarge(data, length, context);
-  Sha0Final(context);
-  return VerifyDigestSignature(key, signature, context);
-}
