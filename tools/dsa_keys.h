@@ -28,9 +28,14 @@ struct DsaKey {
 
 enum class KeyKind { kPublic, kPrivate };
 
-// Reads a whole file.  On failure (a directory included) returns false with
-// a one-line message naming the path.
-bool ReadWholeFile(const std::string& path, std::string& content, std::string& error);
+// Reads a whole file, "-" standard input, of at most max_size bytes.  On
+// failure (a directory, a larger file, no memory for the content) returns
+// false with a one-line message naming the path.
+bool ReadWholeFile(const std::string& path, std::string& content, std::string& error,
+                   size_t max_size = SIZE_MAX);
+
+// Key files are a few hundred bytes; this bounds what reading one may cost.
+inline constexpr size_t kMaxKeyFileSize = 64 * 1024;
 
 // Reads a key file of `name = hex` lines (hex big-endian, `#` starts a
 // comment).  A private file holds p, q, g, x and y; a public one p, q, g and
@@ -53,7 +58,18 @@ bool GenerateKey(DsaKey& key, std::string& error);
 // The text of a key file: `name = HEX` lines with a comment header.
 std::string FormatKey(const DsaKey& key, KeyKind kind);
 
+// The short ID of a key: the first 16 hex digits of the SHA-256 of
+// "p=P\nq=Q\ng=G\ny=Y\n", each number in upper-case hex without leading
+// zeros.  The same for the private and the public file of a key; the build
+// computes it the same way from the public key file.
+std::string KeyId(const DsaKey& key);
+
+// The ID of keys/development.key, whose private half is public.
+inline constexpr std::string_view kDevelopmentKeyId = "a86f61831c71892c";
+
 // The C++ source of kVerifyKey and every domain constant for this key.
+// origin goes into a comment with every byte outside printable ASCII, and
+// the backslash, written as \xNN, so that no name can end the comment.
 std::string FormatConstants(const DsaKey& key, std::string_view origin);
 
 // The 160-bit digest number of data: the five chaining words of the 1993 SHA
