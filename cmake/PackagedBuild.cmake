@@ -1,3 +1,9 @@
+# How the packaged programs are built and grouped.
+
+# Programs installed without a component name are those of the signcheck
+# package; signtool and its page name theirs.
+set(CMAKE_INSTALL_DEFAULT_COMPONENT_NAME signcheck)
+
 # The hardening Debian expects of packaged programs: checked string and
 # memory functions where the size is known, and a relocation table that is
 # read-only once the program starts.  _FORTIFY_SOURCE needs optimisation, and
