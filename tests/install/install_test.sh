@@ -2,14 +2,15 @@
 # Installs the build tree the ways a user and a packager do, then runs the
 # installed programs and looks for their manual pages.
 #
-#   install_test.sh staged  CMAKE BUILD_DIR CONFIG [DEVELOPMENT_KEY]
+#   install_test.sh staged  CMAKE BUILD_DIR CONFIG [TEST_KEY]
 #       cmake --install with --prefix /usr into a DESTDIR, then with a
 #       --prefix of its own
-#   install_test.sh package CPACK BUILD_DIR CONFIG [DEVELOPMENT_KEY]
-#       the Debian package that cpack makes, unpacked
+#   install_test.sh package CPACK BUILD_DIR CONFIG [TEST_KEY]
+#       the two Debian packages that cpack makes, checked by lintian where
+#       it is installed, then unpacked
 #
-# CONFIG may be empty.  DEVELOPMENT_KEY is the private key whose public half
-# the build compiled in; when given, a file signed with it must pass the
+# CONFIG may be empty.  TEST_KEY is the private key whose public half the
+# build compiled in; when given, a file signed with it must pass the
 # installed signcheck.  Everything is written below one temporary directory,
 # removed at the end; install_manifest.txt, which installing leaves in the
 # build directory, is put back as it was.  Status 77 means skipped.
@@ -53,19 +54,27 @@ expect_entries() {
 # The tree below prefix $1 holds the three programs and their pages, and the
 # programs run from there.
 check_prefix() {
-  local prefix=$1 bin=$1/bin man=$1/share/man/man1 status page
+  local prefix=$1 bin=$1/bin man=$1/share/man/man1 status page version
   echo "checking $prefix"
 
+  version=$("$bin/signtool" --version) || fail "signtool --version failed"
+  [[ $version =~ ^signtool\ [0-9]+\.[0-9]+\.[0-9]+$ ]] || fail "signtool --version printed: $version"
+  version=${version#signtool }
   for program in signcheck filedigest signtool; do
     [[ -f $bin/$program && -x $bin/$program ]] || fail "$bin/$program is not installed"
     page=$man/$program.1
     [[ -f $page ]] || page=$page.gz
     [[ -f $page ]] || fail "$man holds no manual page $program(1)"
+    if [[ $page == *.gz ]]; then gzip -dc "$page"; else cat "$page"; fi > "$work/page"
+    grep -q "^\.TH .* \"signcheck $version\"" "$work/page" || fail "$page has no version $version in its footer"
+    # Every page must render without a warning.
     if command -v groff > /dev/null; then
-      # Every page must render without a warning.
-      if [[ $page == *.gz ]]; then gzip -dc "$page"; else cat "$page"; fi |
-        groff -man -Tutf8 -ww -z > "$work/groff.log" 2>&1 || true
+      groff -man -Tutf8 -ww -z "$work/page" > "$work/groff.log" 2>&1 || true
       [[ ! -s $work/groff.log ]] || { cat "$work/groff.log" >&2; fail "$page does not render cleanly"; }
+    fi
+    if command -v mandoc > /dev/null; then
+      mandoc -Tlint "$work/page" > "$work/mandoc.log" 2>&1 || true
+      [[ ! -s $work/mandoc.log ]] || { cat "$work/mandoc.log" >&2; fail "$page does not pass mandoc -Tlint"; }
     fi
   done
 
@@ -127,16 +136,49 @@ case $mode in
     [[ -n $config ]] && config_args=(-C "$config")
     quietly "$tool" --config "$build/CPackConfig.cmake" -G DEB "${config_args[@]}" -B "$work/package"
     debs=("$work"/package/*.deb)
-    [[ ${#debs[@]} == 1 && -f ${debs[0]} ]] || fail "cpack made no single .deb: ${debs[*]}"
-    deb=${debs[0]}
+    [[ ${#debs[@]} == 2 ]] || fail "cpack made not two packages: ${debs[*]}"
 
-    [[ $(dpkg-deb -f "$deb" Package) == signcheck ]] || fail "the package is not named signcheck"
-    depends=$(dpkg-deb -f "$deb" Depends)
-    for needed in libc6 libssl3; do
-      [[ $depends =~ (^|[ ,])$needed([ ,]|$) ]] || fail "the package does not depend on $needed: $depends"
+    # What each package holds: its programs, their pages, copyright and
+    # changelog; signcheck's programs need nothing but libc, signtool's its
+    # libraries.
+    declare -A programs=([signcheck]="signcheck filedigest" [signtool]=signtool)
+    declare -A needs=([signcheck]="" [signtool]="libssl3 libstdc++6")
+    for package in signcheck signtool; do
+      deb=$(echo "$work"/package/"${package}"_*.deb)
+      [[ -f $deb ]] || fail "no package $package: ${debs[*]}"
+      quietly dpkg-deb -x "$deb" "$work/$package"
+      expected=(usr/share/doc/$package/changelog.gz usr/share/doc/$package/copyright)
+      for program in ${programs[$package]}; do
+        expected+=(usr/bin/$program usr/share/man/man1/$program.1.gz)
+      done
+      found=$(cd "$work/$package" && find . -type f ! -path ./usr/share/lintian/overrides/signcheck | sed 's|^\./||' | sort)
+      [[ $found == "$(printf '%s\n' "${expected[@]}" | sort)" ]] || fail "$package holds: $found"
+      depends=$(dpkg-deb -f "$deb" Depends)
+      names=$(tr ',' '\n' <<< "$depends" | sed 's/^ *//; s/ .*//' | grep -v '^$' || true)
+      for needed in ${needs[$package]}; do
+        grep -qxF "$needed" <<< "$names" || fail "$package does not depend on $needed: $depends"
+      done
+      [[ $package != signcheck || -z $(grep -vx libc6 <<< "$names") ]] ||
+        fail "signcheck depends on more than libc: $depends"
+      for program in ${programs[$package]}; do
+        file=$work/$package/usr/bin/$program
+        if command -v readelf > /dev/null; then
+          ! readelf -S -W "$file" | grep -q '\.comment' || fail "$program has a .comment section"
+          readelf -l -W "$file" | grep -q GNU_RELRO || fail "$program has no read-only relocations"
+          readelf -d -W "$file" | grep -q 'BIND_NOW\|FLAGS.*NOW' || fail "$program is not linked with -z now"
+        fi
+      done
+      if command -v lintian > /dev/null; then
+        # Errors and warnings fail; notes are shown.
+        lintian --pedantic -I "$deb" > "$work/lintian.log" 2>&1 || true
+        grep -v 'running with root privileges' "$work/lintian.log" || true
+        ! grep -q '^[EW]: ' "$work/lintian.log" || fail "lintian finds fault with $package"
+      else
+        echo "lintian is not installed: not run"
+      fi
+      cp -a "$work/$package/." "$work/root/"
     done
 
-    quietly dpkg-deb -x "$deb" "$work/root"
     expect_entries "$work/root" usr
     check_prefix "$work/root/usr"
     ;;

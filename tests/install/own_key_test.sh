@@ -1,0 +1,50 @@
+#!/usr/bin/env bash
+# A publisher's build: own_key_test.sh CMAKE SOURCE_DIR SIGNTOOL CXX
+# Configure must refuse a SIGNCHECK_PUBLIC_KEY that does not exist, print the
+# ID that `signtool id` gives for a fresh key, and the signcheck built with it
+# must accept a file that key signs and refuse the shipped examples.
+set -euo pipefail
+
+cmake=$1 source=$2 signtool=$3 cxx=$4
+work=$(mktemp -d "${TMPDIR:-/tmp}/signcheck-own-key.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+
+fail() {
+  echo "FAIL: $*" >&2
+  exit 1
+}
+
+configure() {
+  "$cmake" -S "$source" -B "$work/build" -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_COMPILER="$cxx" \
+    -DSIGNCHECK_BUILD_TESTS=OFF -DSIGNCHECK_BUILD_BENCH=OFF "$@" > "$work/configure.log" 2>&1
+}
+
+if configure -DSIGNCHECK_PUBLIC_KEY="$work/missing.pub"; then
+  fail "configure accepted a key file that does not exist"
+fi
+# CMake wraps its messages: join the lines before looking.
+tr -s ' \n' '  ' < "$work/configure.log" | grep -qF "SIGNCHECK_PUBLIC_KEY=$work/missing.pub: no such key file" ||
+  { cat "$work/configure.log" >&2; fail "configure did not name the missing key file"; }
+rm -rf "$work/build"
+
+"$signtool" keygen "$work/own.key" "$work/own.pub" > "$work/keygen.log"
+id=$("$signtool" id "$work/own.pub")
+grep -q "^key ID: $id$" "$work/keygen.log" || fail "keygen printed: $(cat "$work/keygen.log")"
+configure -DSIGNCHECK_PUBLIC_KEY="$work/own.pub" -DSIGNCHECK_TEST_PRIVATE_KEY="$work/own.key" ||
+  { cat "$work/configure.log" >&2; fail "configure failed"; }
+grep -q "signcheck key: $id ($work/own.pub)" "$work/configure.log" ||
+  { cat "$work/configure.log" >&2; fail "configure did not print the key ID $id"; }
+! grep -q "development key" "$work/configure.log" || fail "configure warned about the development key"
+
+"$cmake" --build "$work/build" -j 2 --target signcheck > "$work/build.log" 2>&1 ||
+  { tail -n 30 "$work/build.log" >&2; fail "the build failed"; }
+signcheck=$work/build/nvl/signcheck
+printf 'url=https://updates.example.com/\r\n' > "$work/list"
+"$signtool" sign --mode nvl -o "$work/list.nvl" "$work/own.key" "$work/list"
+status=0
+"$signcheck" nvl "$work/list.nvl" > "$work/out" || status=$?
+[[ $status == 0 ]] || fail "signcheck refused a file signed with its key: $(cat "$work/out")"
+status=0
+"$signcheck" nvl "$source/examples/mirrors.nvl" > "$work/out" || status=$?
+[[ $status == 70 ]] || fail "signcheck with its own key gave $status for a development-key file"
+echo "PASS"
