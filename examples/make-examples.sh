@@ -2,17 +2,22 @@
 # Rebuilds the signed examples with the development key:
 #   examples/make-examples.sh BUILD_DIR
 # Run it after the development key changes; check-all.sh then proves them.
+# A build with a key of its own signs them with its test key, into a
+# directory of the build:
+#   examples/make-examples.sh BUILD_DIR PRIVATE_KEY OUT_DIR
 set -euo pipefail
 
-build_dir=${1:?usage: make-examples.sh BUILD_DIR}
+build_dir=${1:?usage: make-examples.sh BUILD_DIR [PRIVATE_KEY OUT_DIR]}
 here=$(cd "$(dirname "$0")" && pwd)
 signtool="$build_dir/tools/signtool"
-key="$here/../keys/development.key"
+key=${2:-$here/../keys/development.key}
+out=${3:-$here}
+mkdir -p "$out"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
 crlf() { sed 's/$/\r/'; }
-sign() { "$signtool" sign --mode "$1" "$key" "$2" > "$here/$3"; }
+sign() { "$signtool" sign --mode "$1" -o "$out/$3" "$key" "$2"; }
 
 crlf > "$work/mirrors" <<'TEXT'
 # Norvu update locations, nearest first
@@ -47,6 +52,6 @@ TEXT
 sign url "$work/urls" mirrors.url
 
 # Failing on purpose.
-sed 's/mirror1\.example\.net/mirror1.example.evil/' "$here/mirrors.nvl" > "$here/tampered-entry.nvl"
-cp "$work/messages" "$here/missing-signature.msg"
-sed 's/4\.2\.0/6.6.6/' "$here/mirrors.url" > "$here/tampered-content.url"
+sed 's/mirror1\.example\.net/mirror1.example.evil/' "$out/mirrors.nvl" > "$out/tampered-entry.nvl"
+cp "$work/messages" "$out/missing-signature.msg"
+sed 's/4\.2\.0/6.6.6/' "$out/mirrors.url" > "$out/tampered-content.url"
