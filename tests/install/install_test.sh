@@ -65,15 +65,16 @@ check_prefix() {
     page=$man/$program.1
     [[ -f $page ]] || page=$page.gz
     [[ -f $page ]] || fail "$man holds no manual page $program(1)"
-    if [[ $page == *.gz ]]; then gzip -dc "$page"; else cat "$page"; fi > "$work/page"
-    grep -q "^\.TH .* \"signcheck $version\"" "$work/page" || fail "$page has no version $version in its footer"
+    # mandoc wants the file name to end in the section.
+    if [[ $page == *.gz ]]; then gzip -dc "$page"; else cat "$page"; fi > "$work/page.1"
+    grep -q "^\.TH .* \"signcheck $version\"" "$work/page.1" || fail "$page has no version $version in its footer"
     # Every page must render without a warning.
     if command -v groff > /dev/null; then
-      groff -man -Tutf8 -ww -z "$work/page" > "$work/groff.log" 2>&1 || true
+      groff -man -Tutf8 -ww -z "$work/page.1" > "$work/groff.log" 2>&1 || true
       [[ ! -s $work/groff.log ]] || { cat "$work/groff.log" >&2; fail "$page does not render cleanly"; }
     fi
     if command -v mandoc > /dev/null; then
-      mandoc -Tlint "$work/page" > "$work/mandoc.log" 2>&1 || true
+      mandoc -Tlint "$work/page.1" > "$work/mandoc.log" 2>&1 || true
       [[ ! -s $work/mandoc.log ]] || { cat "$work/mandoc.log" >&2; fail "$page does not pass mandoc -Tlint"; }
     fi
   done
