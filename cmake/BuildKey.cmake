@@ -2,6 +2,7 @@
 # key's ID (the one `signtool id` prints) and warns about the development
 # key.  Sets
 #   SIGNCHECK_KEY_ID               the compiled-in key's ID
+#   SIGNCHECK_BUILTIN_PUBLIC_KEY   the public key file compiled in
 #   SIGNCHECK_DEVELOPMENT_KEY_BUILD  ON when that key is the development key
 #   SIGNCHECK_TEST_PRIVATE_KEY     (cache) the private half the tests and the
 #                                  examples sign with; empty skips them
@@ -44,6 +45,7 @@ if(SIGNCHECK_PUBLIC_KEY)
 else()
   set(key_file ${SIGNCHECK_DEVELOPMENT_PUBLIC_KEY})
 endif()
+set(SIGNCHECK_BUILTIN_PUBLIC_KEY ${key_file})
 signcheck_key_id(SIGNCHECK_KEY_ID ${key_file})
 signcheck_key_id(development_id ${SIGNCHECK_DEVELOPMENT_PUBLIC_KEY})
 if(SIGNCHECK_KEY_ID STREQUAL development_id)
