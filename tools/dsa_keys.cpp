@@ -104,8 +104,7 @@ unsigned MontgomeryFactor(const BIGNUM* n, BN_CTX* ctx) {
 
 }  // namespace
 
-bool ParseKey(std::string_view text, const std::string& origin, KeyKind kind, DsaKey& key,
-              std::string& error) {
+bool ParseKey(std::string_view text, const std::string& origin, KeyKind kind, DsaKey& key, std::string& error) {
   static const char* const kNames[] = {"p", "q", "g", "x", "y"};
   Bn values[5];
   int line_number = 0;
@@ -151,8 +150,7 @@ bool ParseKey(std::string_view text, const std::string& origin, KeyKind kind, Ds
   for (int i = 0; i < 5; ++i) {
     if (i == 3 && kind == KeyKind::kPublic) continue;
     if (!values[i]) {
-      error = origin + ": no '" + kNames[i] + "' line" +
-              (i == 3 ? " (a private key file is needed here)" : "");
+      error = origin + ": no '" + kNames[i] + "' line" + (i == 3 ? " (a private key file is needed here)" : "");
       return false;
     }
   }
@@ -164,8 +162,7 @@ bool ParseKey(std::string_view text, const std::string& origin, KeyKind kind, Ds
   return CheckKey(key, error) || (error = origin + ": " + error, false);
 }
 
-bool ReadWholeFile(const std::string& path, std::string& content, std::string& error,
-                   size_t max_size) {
+bool ReadWholeFile(const std::string& path, std::string& content, std::string& error, size_t max_size) {
   const bool standard_input = path == "-";
   const std::string name = standard_input ? "standard input" : path;
   const int fd = standard_input ? 0 : open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -473,8 +470,7 @@ bool SignDigest(const DsaKey& key, const BIGNUM* h, uint8_t signature[40], std::
   return true;
 }
 
-bool SignatureText(const DsaKey& key, const void* data, size_t length, std::string& text,
-                   std::string& error) {
+bool SignatureText(const DsaKey& key, const void* data, size_t length, std::string& text, std::string& error) {
   uint8_t signature[40];
   if (!SignDigest(key, DigestNumber(data, length).get(), signature, error)) return false;
   static const char kDigits[] = "0123456789ABCDEF";

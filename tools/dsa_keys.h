@@ -31,8 +31,7 @@ enum class KeyKind { kPublic, kPrivate };
 // Reads a whole file, "-" standard input, of at most max_size bytes.  On
 // failure (a directory, a larger file, no memory for the content) returns
 // false with a one-line message naming the path.
-bool ReadWholeFile(const std::string& path, std::string& content, std::string& error,
-                   size_t max_size = SIZE_MAX);
+bool ReadWholeFile(const std::string& path, std::string& content, std::string& error, size_t max_size = SIZE_MAX);
 
 // Key files are a few hundred bytes; this bounds what reading one may cost.
 inline constexpr size_t kMaxKeyFileSize = 64 * 1024;
@@ -45,8 +44,7 @@ bool LoadKey(const std::string& path, KeyKind kind, DsaKey& key, std::string& er
 
 // Parses key file text; the same rules as LoadKey, with `origin` naming the
 // source in messages.
-bool ParseKey(std::string_view text, const std::string& origin, KeyKind kind, DsaKey& key,
-              std::string& error);
+bool ParseKey(std::string_view text, const std::string& origin, KeyKind kind, DsaKey& key, std::string& error);
 
 // Checks sizes, primality, q | p - 1, that g and y have order q, and for a
 // private key that y = g^x.  On failure returns false with a message.
@@ -81,7 +79,6 @@ Bn DigestNumber(const void* data, size_t length);
 bool SignDigest(const DsaKey& key, const BIGNUM* h, uint8_t signature[40], std::string& error);
 
 // The 80 upper-case hex digits of a signature over data.
-bool SignatureText(const DsaKey& key, const void* data, size_t length, std::string& text,
-                   std::string& error);
+bool SignatureText(const DsaKey& key, const void* data, size_t length, std::string& text, std::string& error);
 
 }  // namespace signtool

@@ -184,8 +184,7 @@ int Keygen(const std::string& private_path, const std::string& public_path) {
   std::string error;
   if (!signtool::GenerateKey(key, error)) return Fail(error);
   InstallCleanupHandlers();
-  if (!WriteFileAtomically(private_path, signtool::FormatKey(key, signtool::KeyKind::kPrivate), 0600,
-                           false, error)) {
+  if (!WriteFileAtomically(private_path, signtool::FormatKey(key, signtool::KeyKind::kPrivate), 0600, false, error)) {
     return Fail(error);
   }
   {
@@ -194,8 +193,8 @@ int Keygen(const std::string& private_path, const std::string& public_path) {
     BlockSignals blocked;
     SetCleanup(1, private_path);
   }
-  const bool written = WriteFileAtomically(public_path, signtool::FormatKey(key, signtool::KeyKind::kPublic),
-                                           0644, false, error);
+  const bool written =
+      WriteFileAtomically(public_path, signtool::FormatKey(key, signtool::KeyKind::kPublic), 0644, false, error);
   {
     BlockSignals blocked;
     if (!written) unlink(private_path.c_str());
@@ -207,8 +206,7 @@ int Keygen(const std::string& private_path, const std::string& public_path) {
       "To compile the public key into signcheck:\n"
       "  cmake --preset release -DSIGNCHECK_PUBLIC_KEY=%s\n"
       "Keep %s secret; sign with: signtool sign --mode MODE %s FILE\n",
-      signtool::KeyId(key).c_str(), Absolute(public_path).c_str(), private_path.c_str(),
-      private_path.c_str());
+      signtool::KeyId(key).c_str(), Absolute(public_path).c_str(), private_path.c_str(), private_path.c_str());
   return std::fflush(stdout) == 0 ? 0 : Fail("cannot write the output");
 }
 
@@ -246,8 +244,9 @@ int Sign(const SignOptions& options) {
   std::string error;
   if (!signtool::LoadKey(options.private_path, signtool::KeyKind::kPrivate, key, error)) return Fail(error);
   if (signtool::KeyId(key) == signtool::kDevelopmentKeyId) {
-    Warn("signing with the development key, whose private half is public: only a signcheck built "
-         "for development accepts this");
+    Warn(
+        "signing with the development key, whose private half is public: only a signcheck built "
+        "for development accepts this");
   } else if (struct stat st; stat(options.private_path.c_str(), &st) == 0 && (st.st_mode & 0044) != 0) {
     Warn(options.private_path + " is readable by others; chmod 600 it and consider the key exposed");
   }

@@ -235,8 +235,8 @@ TEST_F(Signtool, KeygenMakesASoundKey) {
   ASSERT_TRUE(signtool::LoadKey(public_path.string(), signtool::KeyKind::kPublic, pub, error)) << error;
   EXPECT_FALSE(pub.is_private());
   EXPECT_EQ(ReadFile(public_path).find("x ="), std::string::npos) << "private exponent in the public file";
-  EXPECT_TRUE(Equal(key.p.get(), pub.p.get()) && Equal(key.q.get(), pub.q.get()) &&
-              Equal(key.g.get(), pub.g.get()) && Equal(key.y.get(), pub.y.get()));
+  EXPECT_TRUE(Equal(key.p.get(), pub.p.get()) && Equal(key.q.get(), pub.q.get()) && Equal(key.g.get(), pub.g.get()) &&
+              Equal(key.y.get(), pub.y.get()));
   EXPECT_TRUE(signtool::CheckKey(key, error)) << error;
 
   // The relations themselves, with BIGNUM.
