@@ -161,6 +161,11 @@ case $mode in
       done
       [[ $package != signcheck || -z $(grep -vx libc6 <<< "$names") ]] ||
         fail "signcheck depends on more than libc: $depends"
+      if [[ -z ${SIGNCHECK_PACKAGE_BUILD:-} ]]; then
+        echo "a sanitized build: hardening and lintian not checked"
+        cp -a "$work/$package/." "$work/root/"
+        continue
+      fi
       for program in ${programs[$package]}; do
         file=$work/$package/usr/bin/$program
         if command -v readelf > /dev/null; then
