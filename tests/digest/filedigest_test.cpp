@@ -151,6 +151,22 @@ TEST_F(Filedigest, SizeOf2To31BytesIsRefused) {
   ExpectSilentFailure({path.string()}, 2);
 }
 
+// A pipe states a size of 0; every byte that comes through it is digested,
+// across pieces, and a stream of 2^31 bytes is refused like a file of that
+// size.
+TEST_F(Filedigest, StreamsThatStateNoSizeAreReadToTheirEnd) {
+  const fs::path file = MakeFile("file", std::string(2 * 256 * 1024 + 5, 'x') + "abc");
+  const auto through_pipe = [&](const std::string& source) {
+    const std::string command = source + " | '" + program_ + "' /dev/stdin > '" + (dir_ / "piped").string() + "'";
+    const int raw = std::system(command.c_str());
+    return std::make_pair(WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, Slurp(dir_ / "piped"));
+  };
+  const Outcome direct = Run({file.string()});
+  ASSERT_EQ(direct.status, 0);
+  EXPECT_EQ(through_pipe("cat '" + file.string() + "'"), std::make_pair(0, direct.out));
+  EXPECT_EQ(through_pipe("head -c 2147483648 /dev/zero"), std::make_pair(2, std::string()));
+}
+
 // A digest that could not be written is a failure, not a success.
 TEST_F(Filedigest, UnwritableOutputIsAFailure) {
   if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
