@@ -5,12 +5,15 @@
 #include <openssl/sha.h>
 
 #include <cstdio>
+#include <cstring>
 #include <map>
 #include <string>
 #include <vector>
 
+#include "cpu/cpu.h"
 #include "tools/dsa_keys.h"
 #include "verify/builtin_key.h"
+#include "verify/limbs_paths.h"
 #include "verify/verify.h"
 
 namespace {
@@ -72,6 +75,45 @@ void BM_OpenSslDsaVerify(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_OpenSslDsaVerify);
+
+// One 512-bit Montgomery product modulo p, on each path this CPU runs; the
+// chain feeds each result back in, as the exponentiation does.
+void RunMontMul32(benchmark::State& state, limbs::MontMul32Fn mul) {
+  Limb x[32], y[32];
+  std::memcpy(x, kBaseTable[5], sizeof x);
+  std::memcpy(y, kBaseTable[40], sizeof y);
+  for (auto _ : state) {
+    mul(x, y, x, kPrimeP, kFactorP);
+    benchmark::DoNotOptimize(x);
+  }
+}
+
+void BM_MontMul32(benchmark::State& state) {
+  RunMontMul32(state, [](const Limb* a, const Limb* b, Limb* out, const Limb* m, Limb factor) {
+    limbs::MontMulReference(a, b, out, m, factor, 32);
+  });
+  state.SetLabel("reference");
+}
+BENCHMARK(BM_MontMul32);
+
+void BM_MontMul32Avx2(benchmark::State& state) {
+  if (!cpu::Has(cpu::Feature::kAvx2)) return state.SkipWithError("no AVX2 on this CPU");
+  RunMontMul32(state, limbs::MontMul32Avx2);
+}
+BENCHMARK(BM_MontMul32Avx2);
+
+#if LIMBS_HAVE_WORDS
+void BM_MontMul32Words(benchmark::State& state) { RunMontMul32(state, limbs::MontMul32Words); }
+BENCHMARK(BM_MontMul32Words);
+#endif
+
+#if LIMBS_HAVE_MULX
+void BM_MontMul32MulxAdx(benchmark::State& state) {
+  if (!cpu::Has(cpu::Feature::kMulxAdx)) return state.SkipWithError("no mulx/adx on this CPU");
+  RunMontMul32(state, limbs::MontMul32MulxAdx);
+}
+BENCHMARK(BM_MontMul32MulxAdx);
+#endif
 
 constexpr size_t kDigestBytes = size_t{64} << 20;
 

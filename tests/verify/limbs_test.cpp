@@ -15,7 +15,8 @@
 
 #include "tests/verify/bignum_util.h"
 #include "verify/builtin_key.h"
-#include "verify/limbs_avx2.h"
+#include "cpu/cpu.h"
+#include "verify/limbs_paths.h"
 
 namespace {
 
@@ -30,6 +31,12 @@ struct Modulus {
   int n() const { return static_cast<int>(limbs.size()); }
 };
 
+void SetFactor(Modulus& m) {
+  uint32_t inverse = 1;  // m^-1 mod 2^16 by Newton's iteration
+  for (int i = 0; i < 5; ++i) inverse *= 2u - m.limbs[0] * inverse;
+  m.factor = static_cast<Limb>(0u - inverse);
+}
+
 // A random odd modulus of n limbs whose top limb is all ones (close to the
 // radix) for shape 0, 1 (far below it) for shape 1 and random otherwise;
 // without a shape, one of these at random.
@@ -43,9 +50,7 @@ Modulus RandomModulus(std::mt19937_64& rng, int n, int shape = -1) {
     case 1: top = n == 1 ? top : 1; break;
     default: if (top == 0) top = 0x8000;
   }
-  uint32_t inverse = 1;  // m^-1 mod 2^16 by Newton's iteration
-  for (int i = 0; i < 5; ++i) inverse *= 2u - m.limbs[0] * inverse;
-  m.factor = static_cast<Limb>(0u - inverse);
+  SetFactor(m);
   return m;
 }
 
@@ -68,13 +73,13 @@ void RandomOperand(std::mt19937_64& rng, const Modulus& m, Limb* x) {
 
 using MulFunction = void (*)(const Limb*, const Limb*, Limb*, const Limb*, Limb, int16_t);
 
-// The product as this CPU dispatches it, and the portable one that CPUs
-// without the vector variant run; both must meet the contract.
+// The product as this CPU dispatches it, and the reference; both must meet
+// the contract (the other variants must equal the reference, below).
 struct Variant {
   const char* name;
   MulFunction mul;
 };
-const Variant kVariants[] = {{"mont_mul", mont_mul}, {"portable", MontMulPortable}};
+const Variant kVariants[] = {{"mont_mul", mont_mul}, {"reference", limbs::MontMulReference}};
 
 // One product: out * 2^(16n) = a * b (mod m), nothing written past n limbs,
 // and the same result with out in place of a, of b, or of both when a = b.
@@ -150,21 +155,52 @@ TEST(Limbs, MontMulOfAllOnesOperands) {
   }
 }
 
-// Where the CPU has the vector product, it gives exactly the portable result.
-TEST(Limbs, VectorProductEqualsPortable) {
-  if (!CpuHasAvx2()) GTEST_SKIP() << "no AVX2 on this CPU";
+// Every 32-limb product this CPU runs gives exactly the reference's result,
+// on a million operand pairs: random lazy operands and the edges (0, 1, m - 1,
+// m, m + 1, 2^512 - 1) under random moduli of every shape, moduli with high
+// limbs zero, 2^512 - 1 and the real p; squaring in place too.
+TEST(Limbs, ProductVariantsEqualReference) {
+  std::vector<std::pair<const char*, limbs::MontMul32Fn>> variants;
+  if (cpu::Has(cpu::Feature::kAvx2)) variants.emplace_back("avx2", limbs::MontMul32Avx2);
+#if LIMBS_HAVE_WORDS
+  variants.emplace_back("words", limbs::MontMul32Words);
+#endif
+#if LIMBS_HAVE_MULX
+  if (cpu::Has(cpu::Feature::kMulxAdx)) variants.emplace_back("mulx/adx", limbs::MontMul32MulxAdx);
+#endif
+  variants.emplace_back("selected", limbs::SelectedMontMul32());
   std::mt19937_64 rng(19);
-  for (int i = 0; i < 20000; ++i) {
-    const Modulus m = i % 10 == 0 ? RealP() : RandomModulus(rng, 32);
-    Limb a[32], b[32], vector[32], portable[32];
-    RandomOperand(rng, m, a);
-    RandomOperand(rng, m, b);
-    MontMul32Avx2(a, b, vector, m.limbs.data(), m.factor);
-    MontMulPortable(a, b, portable, m.limbs.data(), m.factor, 32);
-    ASSERT_TRUE(std::equal(vector, vector + 32, portable)) << "case " << i;
-    MontMulPortable(a, a, portable, m.limbs.data(), m.factor, 32);
-    MontMul32Avx2(a, a, a, m.limbs.data(), m.factor);  // squaring in place
-    ASSERT_TRUE(std::equal(a, a + 32, portable)) << "square, case " << i;
+  Modulus m = RealP();
+  for (int i = 0; i < 1000000; ++i) {
+    if (i % 64 == 0 && i > 0) {
+      const int kind = (i / 64) % 8;
+      m = kind == 0 ? RealP() : RandomModulus(rng, 32, kind < 4 ? kind - 1 : -1);
+      if (kind == 4) std::fill(m.limbs.begin() + 1 + static_cast<long>(rng() % 31), m.limbs.end(), Limb{0});
+      if (kind == 5) std::fill(m.limbs.begin(), m.limbs.end(), Limb{0xFFFF});
+      SetFactor(m);
+    }
+    Limb ab[2][32];
+    for (Limb* x : ab) {
+      RandomOperand(rng, m, x);
+      switch (rng() % 16) {
+        case 0: std::fill(x, x + 32, Limb{0}); x[0] = static_cast<Limb>(rng() % 2); break;
+        case 1: std::copy(m.limbs.begin(), m.limbs.end(), x); x[0] = static_cast<Limb>(x[0] + 1); break;
+        default: break;
+      }
+    }
+    Limb expected[32], got[32];
+    const bool square = i % 8 == 0;
+    const Limb* b = square ? ab[0] : ab[1];
+    limbs::MontMulReference(ab[0], b, expected, m.limbs.data(), m.factor, 32);
+    for (const auto& [name, mul] : variants) {
+      if (square) {
+        std::copy(ab[0], ab[0] + 32, got);
+        mul(got, got, got, m.limbs.data(), m.factor);
+      } else {
+        mul(ab[0], b, got, m.limbs.data(), m.factor);
+      }
+      ASSERT_TRUE(std::equal(got, got + 32, expected)) << name << ", case " << i;
+    }
   }
 }
 
