@@ -372,4 +372,10 @@ void ModInverseQReference(const uint8_t* s, Limb* out) {
 
 }  // namespace limbs
 
-void mod_inverse_q(const uint8_t* s, Limb* out) { limbs::ModInverseQReference(s, out); }
+void mod_inverse_q(const uint8_t* s, Limb* out) {
+#if LIMBS_HAVE_WORDS
+  limbs::ModInverseQWords(s, out);
+#else
+  limbs::ModInverseQReference(s, out);
+#endif
+}

@@ -71,4 +71,10 @@ bool MontReduceWords(Limb* x, const Limb* m, Limb factor, int16_t xlen, int16_t 
 // The reference inverse: base-256 extended Euclid.
 void ModInverseQReference(const uint8_t* s, Limb* out);
 
+#if LIMBS_HAVE_WORDS
+// mod_inverse_q by binary extended Euclid on 64-bit words.  The inverse
+// below q is unique, so it equals the reference's.
+void ModInverseQWords(const uint8_t* s, Limb* out);
+#endif
+
 }  // namespace limbs

@@ -115,6 +115,30 @@ void BM_MontMul32MulxAdx(benchmark::State& state) {
 BENCHMARK(BM_MontMul32MulxAdx);
 #endif
 
+// The inverse modulo q of the verification, on each path.
+void RunInverse(benchmark::State& state, void (*inverse)(const uint8_t*, Limb*)) {
+  uint8_t s[20];
+  for (int i = 0; i < 20; ++i) s[i] = static_cast<uint8_t>(i * 37 + 11);
+  s[19] = 0x3F;
+  Limb out[10];
+  for (auto _ : state) {
+    inverse(s, out);
+    benchmark::DoNotOptimize(out);
+    s[0] = static_cast<uint8_t>(s[0] + out[0]);
+  }
+}
+
+void BM_ModInverseQ(benchmark::State& state) {
+  RunInverse(state, limbs::ModInverseQReference);
+  state.SetLabel("reference");
+}
+BENCHMARK(BM_ModInverseQ);
+
+#if LIMBS_HAVE_WORDS
+void BM_ModInverseQWords(benchmark::State& state) { RunInverse(state, limbs::ModInverseQWords); }
+BENCHMARK(BM_ModInverseQWords);
+#endif
+
 constexpr size_t kDigestBytes = size_t{64} << 20;
 
 std::vector<uint8_t>& DigestInput() {

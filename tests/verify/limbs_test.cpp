@@ -204,6 +204,50 @@ TEST(Limbs, ProductVariantsEqualReference) {
   }
 }
 
+#if LIMBS_HAVE_WORDS
+// The word reduction equals the reference wherever it accepts the shape, and
+// refuses the rest untouched; the word inverse equals the reference for s
+// random, small, near q, at or above q (taken modulo q) and zero.
+TEST(Limbs, ReductionAndInverseVariantsEqualReference) {
+  std::mt19937_64 rng(23);
+  const std::array<int, 3> shapes[] = {{32, 32, 32}, {32, 10, 32}, {16, 5, 8}, {8, 8, 4}, {12, 5, 3}, {5, 5, 4}};
+  for (int i = 0; i < 200000; ++i) {
+    const auto& [xlen, mlen, steps] = shapes[i % 6];
+    const int kind = i / 6 % 4;
+    Modulus m = kind == 0 && mlen == 32 ? RealP() : kind == 0 && mlen == 10 ? RealQ() : RandomModulus(rng, mlen, kind - 1);
+    Limb x[kMaxLimbs], expected[kMaxLimbs];
+    RandomLimbs(rng, x, xlen);
+    if (i % 11 == 0) std::fill(x, x + xlen, Limb{static_cast<Limb>(i % 2 == 0 ? 0xFFFF : 0)});
+    std::copy(x, x + xlen, expected);
+    const auto [x16, m16, s16] = std::array<int16_t, 3>{static_cast<int16_t>(xlen), static_cast<int16_t>(mlen),
+                                                        static_cast<int16_t>(steps)};
+    limbs::MontReduceReference(expected, m.limbs.data(), m.factor, x16, m16, s16);
+    const bool taken = limbs::MontReduceWords(x, m.limbs.data(), m.factor, x16, m16, s16);
+    ASSERT_EQ(taken, xlen % 4 == 0 && steps % 4 == 0 && (mlen < xlen || m.limbs.back() != 0xFFFF)) << "case " << i;
+    if (!taken) limbs::MontReduceReference(x, m.limbs.data(), m.factor, x16, m16, s16);
+    ASSERT_TRUE(std::equal(x, x + xlen, expected)) << xlen << "/" << mlen << "/" << steps << ", case " << i;
+  }
+
+  uint8_t q[20];
+  limbs_to_bytes(kPrimeQ, q, 20);
+  for (int i = 0; i < 200000; ++i) {
+    uint8_t s[20];
+    RandomBytes(rng, s, 20);
+    switch (i % 8) {
+      case 0: std::fill(s + 1 + rng() % 8, s + 20, uint8_t{0}); break;  // small
+      case 1: std::copy(q, q + 20, s); s[rng() % 3] ^= static_cast<uint8_t>(rng()); break;  // near q
+      case 2: std::fill(s + 17, s + 20, uint8_t{0xFF}); break;  // above q
+      case 3: if (i % 64 == 3) std::copy(q, q + 20, s); if (i % 64 == 11) std::fill(s, s + 20, uint8_t{0}); break;
+      default: break;
+    }
+    Limb expected[10], got[10];
+    limbs::ModInverseQReference(s, expected);
+    limbs::ModInverseQWords(s, got);
+    ASSERT_TRUE(std::equal(got, got + 10, expected)) << "case " << i;
+  }
+}
+#endif
+
 // The largest number below 2^(16n) congruent to x modulo m.
 void RaiseToLargestForm(Limb* x, const Modulus& m, BN_CTX* ctx) {
   const int n = m.n();
