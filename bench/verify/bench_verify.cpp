@@ -14,6 +14,7 @@
 #include "tools/dsa_keys.h"
 #include "verify/builtin_key.h"
 #include "verify/limbs_paths.h"
+#include "verify/sha0_paths.h"
 #include "verify/verify.h"
 
 namespace {
@@ -163,6 +164,20 @@ void BM_Sha0(benchmark::State& state) {
 }
 BENCHMARK(BM_Sha0)->Unit(benchmark::kMillisecond);
 
+// The portable compression, which CPUs without the SHA extensions run.
+void BM_Sha0Portable(benchmark::State& state) {
+  auto& data = DigestInput();
+  for (auto _ : state) {
+    Sha0Context ctx;
+    Sha0Init(ctx);
+    sha0::UpdateWith(data.data(), static_cast<uint32_t>(data.size()), ctx, sha0::kPortable);
+    sha0::FinalWith(ctx, sha0::kPortable);
+    benchmark::DoNotOptimize(ctx.state);
+  }
+  state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(data.size()));
+}
+BENCHMARK(BM_Sha0Portable)->Unit(benchmark::kMillisecond);
+
 void BM_OpenSslSha1(benchmark::State& state) {
   auto& data = DigestInput();
   for (auto _ : state) {
@@ -174,7 +189,8 @@ void BM_OpenSslSha1(benchmark::State& state) {
 }
 BENCHMARK(BM_OpenSslSha1)->Unit(benchmark::kMillisecond);
 
-// Keeps the time per iteration of every run, to print the ratios at the end.
+// Keeps the time per iteration of every run, to print the ratios at the end;
+// with repetitions the medians are compared.
 class RatioReporter : public benchmark::ConsoleReporter {
  public:
   void ReportRuns(const std::vector<Run>& runs) override {
@@ -184,25 +200,45 @@ class RatioReporter : public benchmark::ConsoleReporter {
     ConsoleReporter::ReportRuns(runs);
   }
   void PrintRatio(const char* what, const char* ours, const char* reference) const {
-    const auto a = seconds_.find(ours), b = seconds_.find(reference);
-    if (a == seconds_.end() || b == seconds_.end()) return;
-    std::printf("%-44s %.2f  (%s / %s)\n", what, a->second / b->second, ours, reference);
+    const double* a = Find(ours);
+    const double* b = Find(reference);
+    if (a == nullptr || b == nullptr) return;
+    std::printf("%-44s %.2f  (%s / %s)\n", what, *a / *b, ours, reference);
   }
   void PrintThroughput(const char* name) const {
-    const auto a = seconds_.find(name);
-    if (a == seconds_.end()) return;
+    const double* a = Find(name);
+    if (a == nullptr) return;
     // The digest benchmarks report in milliseconds.
-    std::printf("%-44s %.0f MB/s\n", name, static_cast<double>(kDigestBytes) / (a->second / 1e3) / 1e6);
+    std::printf("%-44s %.0f MB/s\n", name, static_cast<double>(kDigestBytes) / (*a / 1e3) / 1e6);
   }
 
  private:
+  const double* Find(const std::string& name) const {
+    for (const std::string& key : {name + "_median", name}) {
+      const auto it = seconds_.find(key);
+      if (it != seconds_.end()) return &it->second;
+    }
+    return nullptr;
+  }
+
   std::map<std::string, double> seconds_;
 };
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Another output format (json, csv) is left to the library's own reporter,
+  // untouched by the ratio lines, for scripts that read it.
+  bool console = true;
+  for (int i = 1; i < argc; ++i) {
+    if (std::strncmp(argv[i], "--benchmark_format=", 19) == 0) console = std::strcmp(argv[i] + 19, "console") == 0;
+  }
   benchmark::Initialize(&argc, argv);
+  if (!console) {
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+  }
   RatioReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   std::printf("\n");
