@@ -65,6 +65,13 @@ void limbs_to_bytes(const Limb* limbs, uint8_t* bytes, int16_t count) {
   for (int i = 0; i < count; ++i) bytes[i] = static_cast<uint8_t>(limbs[i / 2] >> (8 * (i & 1)));
 }
 
+int limbs_compare(const Limb* a, const Limb* b, int16_t n) {
+  for (int i = n - 1; i >= 0; --i) {
+    if (a[i] != b[i]) return a[i] > b[i] ? 1 : -1;
+  }
+  return 0;
+}
+
 void limbs_sub(Limb* a, const Limb* b, int16_t n) {
   uint32_t borrow = 0;
   for (int i = 0; i < n; ++i) {
@@ -299,13 +306,10 @@ void ModInverseQReference(const uint8_t* s, Limb* out) {
   std::memcpy(v.b, s, 20);
 
   // s >= q: take it modulo q, which one subtraction does for a 160-bit s.
-  Limb s_limbs[10], q_limbs[10];
-  std::memcpy(q_limbs, kPrimeQ, sizeof q_limbs);
+  Limb s_limbs[10];
   limbs_from_bytes(v.b, s_limbs, 20);
-  int cmp = 0;
-  for (int i = 9; i >= 0 && cmp == 0; --i) cmp = s_limbs[i] == q_limbs[i] ? 0 : (s_limbs[i] > q_limbs[i] ? 1 : -1);
-  if (cmp >= 0) {
-    limbs_sub(s_limbs, q_limbs, 10);
+  if (limbs_compare(s_limbs, kPrimeQ, 10) >= 0) {
+    limbs_sub(s_limbs, kPrimeQ, 10);
     limbs_to_bytes(s_limbs, v.b, 20);
   }
   v.top = 19;

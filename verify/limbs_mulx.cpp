@@ -63,8 +63,8 @@ __attribute__((target("bmi2,adx"))) void MontMul32MulxAdx(const Limb* a16, const
   // the next row.  Written out so that the ring is renamed, never moved.
   uint64_t r0 = 0, r1 = 0, r2 = 0, r3 = 0, r4 = 0, r5 = 0, r6 = 0, r7 = 0, r8 = 0, r9 = 0;
 #define MONT_ROW(i, t0, t1, t2, t3, t4, t5, t6, t7, t8, t9)              \
-  t9 = AddRow(a, b[i], t0, t1, t2, t3, t4, t5, t6, t7, t8);              \
-  t9 += AddRow(m, t0 * k, t0, t1, t2, t3, t4, t5, t6, t7, t8);
+  (t9) = AddRow(a, b[i], t0, t1, t2, t3, t4, t5, t6, t7, t8);            \
+  (t9) += AddRow(m, (t0) * k, t0, t1, t2, t3, t4, t5, t6, t7, t8);
   MONT_ROW(0, r0, r1, r2, r3, r4, r5, r6, r7, r8, r9)
   MONT_ROW(1, r1, r2, r3, r4, r5, r6, r7, r8, r9, r0)
   MONT_ROW(2, r2, r3, r4, r5, r6, r7, r8, r9, r0, r1)

@@ -181,6 +181,12 @@ void Sha0Update(const void* data, uint32_t length, Sha0Context& ctx) {
 
 void Sha0Final(Sha0Context& ctx) { sha0::FinalWith(ctx, sha0::SelectedPath()); }
 
+void Sha0DigestBytes(const Sha0Context& ctx, uint8_t* out) {
+  for (int i = 0; i < 5; ++i) {
+    for (int b = 0; b < 4; ++b) out[4 * i + b] = static_cast<uint8_t>(ctx.state[i] >> (8 * b));
+  }
+}
+
 void Sha0UpdateLarge(const void* data, size_t length, Sha0Context& ctx) {
   // Pieces are whole blocks, so every piece after the first keeps the fast path.
   constexpr size_t kPiece = size_t{1} << 30;
