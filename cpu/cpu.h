@@ -19,7 +19,8 @@ bool Has(Feature feature);
 
 // Whether the selectors should take the feature's variant: Has, except in
 // builds configured with SIGNCHECK_FORCE_PORTABLE, where every selector
-// takes its portable path.
+// takes the path that needs no particular CPU feature (the one other CPUs of
+// the same word size and byte order run).
 bool Use(Feature feature);
 
 }  // namespace cpu

@@ -3,8 +3,8 @@
 #include <cstring>
 #include <utility>
 
-#include "verify/builtin_key.h"
 #include "cpu/cpu.h"
+#include "verify/builtin_key.h"
 #include "verify/limbs_paths.h"
 
 namespace {
