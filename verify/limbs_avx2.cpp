@@ -1,5 +1,5 @@
 // The 32-limb Montgomery product on AVX2, for CPUs that have it (chosen at
-// run time by limbs.cpp).  It gives exactly the portable routine's result:
+// run time by limbs.cpp).  It gives exactly the reference routine's result:
 // the quotient digits u are the unique ones that make each step exact, and
 // the single subtraction of m happens in the same case (result >= 2^512).
 #include "verify/limbs_paths.h"

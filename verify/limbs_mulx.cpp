@@ -76,7 +76,7 @@ __attribute__((target("bmi2,adx"))) void MontMul32MulxAdx(const Limb* a16, const
 #undef MONT_ROW
   // After row 7 the result is r8, r9, r0, ..., r5 (low first), r6 its top bit.
   uint64_t t[8] = {r8, r9, r0, r1, r2, r3, r4, r5};
-  if (r6 != 0) {  // reached 2^512: one subtraction brings it below 2^512
+  if (r6 != 0) {  // reached 2^512; below 2^512 + m, so one subtraction brings it below 2^512
     unsigned char borrow = 0;
     for (int j = 0; j < 8; ++j) {
       unsigned long long d;
