@@ -134,6 +134,10 @@ void MontReduceReference(Limb* x, const Limb* m, Limb factor, int16_t xlen, int1
 void mont_mul(const Limb* a, const Limb* b, Limb* out, const Limb* m, Limb factor, int16_t n) {
   if (n == 32) {
     limbs::SelectedMontMul32()(a, b, out, m, factor);
+#if LIMBS_HAVE_WORDS
+  } else if (n == 10) {
+    limbs::MontMul10Words(a, b, out, m, factor);
+#endif
   } else {
     limbs::MontMulReference(a, b, out, m, factor, n);
   }

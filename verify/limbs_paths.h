@@ -47,6 +47,9 @@ void MontMul32Avx2(const Limb* a, const Limb* b, Limb* out, const Limb* m, Limb 
 // as limb digits, and the subtraction condition (intermediate >= 2^512) is
 // the same.
 void MontMul32Words(const Limb* a, const Limb* b, Limb* out, const Limb* m, Limb factor);
+
+// mont_mul for n = 10 on words, the same way: same contract, same result.
+void MontMul10Words(const Limb* a, const Limb* b, Limb* out, const Limb* m, Limb factor);
 #endif
 
 #if LIMBS_HAVE_MULX

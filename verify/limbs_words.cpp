@@ -52,6 +52,51 @@ void MontMul32Words(const Limb* a16, const Limb* b16, Limb* out16, const Limb* m
   std::memcpy(out16, t, 8 * sizeof(uint64_t));
 }
 
+// The same for 10 limbs: R = 2^160 is two words and a half, so the quotient
+// is taken as two 64-bit digits and a 32-bit one; M below 2^160 is the same
+// unique number either way.  t collects a * b + M * m, below 2^321.
+void MontMul10Words(const Limb* a16, const Limb* b16, Limb* out16, const Limb* m16, Limb factor) {
+  uint64_t a[3] = {}, b[3] = {}, m[3] = {}, t[6] = {};
+  std::memcpy(a, a16, 20);
+  std::memcpy(b, b16, 20);
+  std::memcpy(m, m16, 20);
+  for (int i = 0; i < 3; ++i) {
+    uint64_t carry = 0;
+    for (int j = 0; j < 3; ++j) {
+      const u128 p = static_cast<u128>(a[j]) * b[i] + t[i + j] + carry;
+      t[i + j] = static_cast<uint64_t>(p);
+      carry = static_cast<uint64_t>(p >> 64);
+    }
+    t[i + 3] = carry;
+  }
+  const uint64_t k = WordFactor(m[0], factor);
+  for (int i = 0; i < 3; ++i) {
+    uint64_t u = t[i] * k;
+    if (i == 2) u &= 0xFFFFFFFF;
+    uint64_t carry = 0;
+    for (int j = 0; j < 3; ++j) {
+      const u128 p = static_cast<u128>(u) * m[j] + t[i + j] + carry;
+      t[i + j] = static_cast<uint64_t>(p);
+      carry = static_cast<uint64_t>(p >> 64);
+    }
+    for (int j = i + 3; j < 6 && carry != 0; ++j) {
+      const u128 s = static_cast<u128>(t[j]) + carry;
+      t[j] = static_cast<uint64_t>(s);
+      carry = static_cast<uint64_t>(s >> 64);
+    }
+  }
+  uint64_t r[3] = {t[2] >> 32 | t[3] << 32, t[3] >> 32 | t[4] << 32, t[4] >> 32 | t[5] << 32};
+  if ((r[2] >> 32) != 0) {  // reached 2^160; below 2^160 + m, so one subtraction brings it below 2^160
+    uint64_t borrow = 0;
+    for (int j = 0; j < 3; ++j) {
+      const u128 d = static_cast<u128>(r[j]) - m[j] - borrow;
+      r[j] = static_cast<uint64_t>(d);
+      borrow = static_cast<uint64_t>(d >> 64) & 1;
+    }
+  }
+  std::memcpy(out16, r, 20);
+}
+
 bool MontReduceWords(Limb* x16, const Limb* m16, Limb factor, int16_t xlen, int16_t mlen, int16_t steps) {
   if (xlen <= 0 || mlen <= 0 || xlen < mlen || xlen > 32 || xlen % 4 != 0 || steps <= 0 || steps % 4 != 0) {
     return false;
