@@ -179,7 +179,7 @@ TEST(Limbs, ProductVariantsEqualReference) {
       if (i % 64 == 0 && i > 0) {
         const int kind = (i / 64) % 8;
         m = kind == 0 ? (n == 32 ? RealP() : RealQ()) : RandomModulus(rng, n, kind < 4 ? kind - 1 : -1);
-        if (kind == 4) std::fill(m.limbs.begin() + 1 + static_cast<long>(rng() % (n - 1)), m.limbs.end(), Limb{0});
+        if (kind == 4) std::fill(m.limbs.begin() + 1 + static_cast<long>(rng() % static_cast<unsigned>(n - 1)), m.limbs.end(), Limb{0});
         if (kind == 5) std::fill(m.limbs.begin(), m.limbs.end(), Limb{0xFFFF});
         SetFactor(m);
       }
