@@ -141,7 +141,7 @@ bool Below(const Number3& a, const Number3& b) {
   return false;
 }
 
-bool Same(const Number3& a, const Number3& b) { return a.w[0] == b.w[0] && a.w[1] == b.w[1] && a.w[2] == b.w[2]; }
+bool IsZero(const Number3& a) { return (a.w[0] | a.w[1] | a.w[2]) == 0; }
 
 void Subtract(Number3& a, const Number3& b) {  // a >= b, or wrapping modulo 2^192 on purpose
   uint64_t borrow = 0;
@@ -161,23 +161,40 @@ void Add(Number3& a, const Number3& b) {  // the sum stays below 2^192
   }
 }
 
-// a = a - b mod q for a, b below q (below 2^160, so a + q cannot overflow).
-void SubtractModQ(Number3& a, const Number3& b, const Number3& q) {
-  if (Below(a, b)) Add(a, q);
-  Subtract(a, b);
+// x >> k for 0 < k < 64, and x << k where the result stays below 2^192.
+void ShiftRight(Number3& x, int k) {
+  x.w[0] = x.w[0] >> k | x.w[1] << (64 - k);
+  x.w[1] = x.w[1] >> k | x.w[2] << (64 - k);
+  x.w[2] >>= k;
 }
 
-// Divides the even, nonzero x by its largest power of two 2^k and c (below q)
-// by 2^k modulo q, 63 bits at a time: c + M * q is exact to divide for the M
-// below 2^k that cancels its low k bits, and the quotient stays below q.
-void StripTwos(Number3& x, Number3& c, const Number3& q, uint64_t q_inverse) {
-  for (;;) {
-    const int k = x.w[0] != 0 ? __builtin_ctzll(x.w[0]) : 63;
-    if (k == 0) return;
-    x.w[0] = x.w[0] >> k | x.w[1] << (64 - k);
-    x.w[1] = x.w[1] >> k | x.w[2] << (64 - k);
-    x.w[2] >>= k;
-    const uint64_t multiple = (0 - c.w[0] * q_inverse) & ((uint64_t{1} << k) - 1);
+void ShiftLeft(Number3& x, int k) {
+  x.w[2] = x.w[2] << k | x.w[1] >> (64 - k);
+  x.w[1] = x.w[1] << k | x.w[0] >> (64 - k);
+  x.w[0] <<= k;
+}
+
+// Removes the factors of two from the even, nonzero x; returns how many.
+int StripTwos(Number3& x) {
+  int count = 0;
+  while (x.w[0] == 0) {
+    x.w[0] = x.w[1];
+    x.w[1] = x.w[2];
+    x.w[2] = 0;
+    count += 64;
+  }
+  const int k = __builtin_ctzll(x.w[0]);
+  if (k > 0) ShiftRight(x, k);
+  return count + k;
+}
+
+// c = c * 2^-k mod q for c below q, 63 bits at a time: c + M * q divides
+// exactly for the M below 2^j that cancels its low j bits, and the quotient
+// stays below q.
+void DivideByPowerOfTwoModQ(Number3& c, int k, const Number3& q, uint64_t q_inverse) {
+  for (; k > 0; k -= 63) {
+    const int j = k < 63 ? k : 63;
+    const uint64_t multiple = (0 - c.w[0] * q_inverse) & ((uint64_t{1} << j) - 1);
     uint64_t t[4];
     u128 acc = 0;
     for (int i = 0; i < 3; ++i) {
@@ -186,41 +203,57 @@ void StripTwos(Number3& x, Number3& c, const Number3& q, uint64_t q_inverse) {
       acc >>= 64;
     }
     t[3] = static_cast<uint64_t>(acc);
-    for (int i = 0; i < 3; ++i) c.w[i] = t[i] >> k | t[i + 1] << (64 - k);
+    for (int i = 0; i < 3; ++i) c.w[i] = t[i] >> j | t[i + 1] << (64 - j);
   }
+}
+
+// Shifts x left by k bits, in steps of at most 63; the result stays below 2^192.
+void ShiftLeftBy(Number3& x, int k) {
+  for (; k > 0; k -= 63) ShiftLeft(x, k < 63 ? k : 63);
 }
 
 }  // namespace
 
 void ModInverseQWords(const uint8_t* s_bytes, Limb* out) {
-  Number3 q = {}, u = {};
+  Number3 q = {}, v = {};
   std::memcpy(q.w, kPrimeQ, 20);
-  std::memcpy(u.w, s_bytes, 20);
-  if (!Below(u, q)) Subtract(u, q);  // one subtraction reduces any 160-bit s
-  Number3 x1 = {{1, 0, 0}}, x2 = {}, v = q;
-  if (u.w[0] == 0 && u.w[1] == 0 && u.w[2] == 0) {
-    std::memcpy(out, x2.w, 20);
+  std::memcpy(v.w, s_bytes, 20);
+  if (!Below(v, q)) Subtract(v, q);  // one subtraction reduces any 160-bit s
+  Number3 r = {}, s = {{1, 0, 0}}, u = q;
+  if (IsZero(v)) {
+    std::memcpy(out, r.w, 20);
     return;
   }
   uint64_t q_inverse = q.w[0];  // q^-1 mod 2^64: Newton from 3 correct bits
   for (int i = 0; i < 5; ++i) q_inverse *= 2 - q.w[0] * q_inverse;
 
-  // Binary extended Euclid: u = x1 * s and v = x2 * s modulo q, u and v odd;
-  // the difference of the larger and the smaller is even and replaces the
-  // larger, halved until odd.  They meet at gcd(s, q) = 1, where x1 = s^-1.
-  if ((u.w[0] & 1) == 0) StripTwos(u, x1, q, q_inverse);
-  while (!Same(u, v)) {
+  // Binary Euclid that leaves the powers of two for the end: with k halvings
+  // so far, v * 2^k = s * x and u * 2^k = -r * x modulo q for the input x,
+  // and q = u * s + v * r keeps r and s at most q until the last step, which
+  // may double r.  Odd u and v: the difference of the larger and the smaller
+  // replaces the larger, freed of its factors of two.  When v reaches 0, u is
+  // gcd(x, q) = 1, so q - r (r below q) is x^-1 * 2^k.
+  int k = (v.w[0] & 1) == 0 ? StripTwos(v) : 0;  // r = 0: nothing to double
+  while (!IsZero(v)) {
     if (Below(v, u)) {
       Subtract(u, v);
-      SubtractModQ(x1, x2, q);
-      StripTwos(u, x1, q, q_inverse);
+      const int j = StripTwos(u);
+      Add(r, s);
+      ShiftLeftBy(s, j);
+      k += j;
     } else {
       Subtract(v, u);
-      SubtractModQ(x2, x1, q);
-      StripTwos(v, x2, q, q_inverse);
+      const int j = IsZero(v) ? 1 : StripTwos(v);
+      Add(s, r);
+      ShiftLeftBy(r, j);
+      k += j;
     }
   }
-  std::memcpy(out, x1.w, 20);
+  if (!Below(r, q)) Subtract(r, q);
+  Number3 inverse = q;
+  Subtract(inverse, r);
+  DivideByPowerOfTwoModQ(inverse, k, q, q_inverse);
+  std::memcpy(out, inverse.w, 20);
 }
 
 }  // namespace limbs

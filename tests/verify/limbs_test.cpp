@@ -212,7 +212,7 @@ TEST(Limbs, ProductVariantsEqualReference) {
 #if LIMBS_HAVE_WORDS
 // The word reduction equals the reference wherever it accepts the shape, and
 // refuses the rest untouched; the word inverse equals the reference for s
-// random, small, near q, at or above q (taken modulo q) and zero.
+// random, small, near q, at or above q (taken modulo q), zero and powers of two.
 TEST(Limbs, ReductionAndInverseVariantsEqualReference) {
   std::mt19937_64 rng(23);
   const std::array<int, 3> shapes[] = {{32, 32, 32}, {32, 10, 32}, {16, 5, 8}, {8, 8, 4}, {12, 5, 3}, {5, 5, 4}};
@@ -243,6 +243,7 @@ TEST(Limbs, ReductionAndInverseVariantsEqualReference) {
       case 1: std::copy(q, q + 20, s); s[rng() % 3] ^= static_cast<uint8_t>(rng()); break;  // near q
       case 2: std::fill(s + 17, s + 20, uint8_t{0xFF}); break;  // above q
       case 3: if (i % 64 == 3) std::copy(q, q + 20, s); if (i % 64 == 11) std::fill(s, s + 20, uint8_t{0}); break;
+      case 4: std::fill(s, s + 20, uint8_t{0}); s[rng() % 20] = static_cast<uint8_t>(1 << rng() % 8); break;
       default: break;
     }
     Limb expected[10], got[10];
