@@ -10,7 +10,6 @@
 #include <cstring>
 #include <memory>
 #include <new>
-#include <string>
 
 #include "nvl/file_descriptor.h"
 #include "nvl/signature_text.h"
@@ -82,12 +81,19 @@ int LstContentCheckSign(std::string_view content, const char* file_name, FILE* o
   // regions past 2 GiB short and sign only their prefix.
   if (VerifySignatureLarge(content.data() + layout.region_begin, layout.region_size, kVerifyKey, signature) !=
       kVerifyOk) {
-    const std::string text(layout.signature_text);
-    std::fprintf(out, "Wrong signature %s in lst file %s\n", text.c_str(), file_name);
+    std::fputs("Wrong signature ", out);
+    PrintText(out, layout.signature_text);
+    std::fprintf(out, " in lst file %s\n", file_name);
     return 70;
   }
-  // The file is shown as text: up to its first NUL byte, nothing added.
+  // The file is shown as text, up to its first NUL byte.  A NUL ahead of the
+  // region's end would show unsigned bytes alone or a part of the region,
+  // so the region is then not taken as found.
   const size_t shown = std::min(content.find('\0'), content.size());
+  if (shown < layout.region_begin + layout.region_size) {
+    std::fprintf(out, "Can`t find signed data in lst file %s\n", file_name);
+    return 70;
+  }
   std::fwrite(content.data(), 1, shown, out);
   return 0;
 }

@@ -1,15 +1,17 @@
 #include "nvl/checkurl.h"
 
 #include <fcntl.h>
+#include <setjmp.h>
+#include <signal.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <string>
 
 #include "nvl/file_descriptor.h"
 #include "nvl/signature_text.h"
@@ -43,14 +45,62 @@ class FileMapping {
   size_t size_;
 };
 
+// A file truncated under its mapping, or failing to read, raises SIGBUS at
+// the first touch of a page it no longer backs.  While the check works on
+// the mapping, that signal returns here instead of killing the process, so
+// that what was printed is kept and the check ends with its I/O status.  The
+// handler only jumps: the reporting is done after it has returned.
+sigjmp_buf g_fault_jump;
+volatile sig_atomic_t g_guard_armed = 0;
+volatile uintptr_t g_guard_begin = 0;
+volatile uintptr_t g_guard_end = 0;
+struct sigaction g_previous_action;
+
+void OnMappingFault(int, siginfo_t* info, void*) {
+  const auto address = reinterpret_cast<uintptr_t>(info->si_addr);
+  if (g_guard_armed != 0 && address >= g_guard_begin && address < g_guard_end) {
+    g_guard_armed = 0;
+    siglongjmp(g_fault_jump, 1);
+  }
+  // Not a fault on the mapping: the previous disposition takes the repeated
+  // fault as it would have taken this one.
+  sigaction(SIGBUS, &g_previous_action, nullptr);
+}
+
+// UrlContentCheckSign on the mapping, guarded.  Nothing between here and the
+// fault has a destructor to run, so jumping over those frames is sound.
+int GuardedUrlCheck(std::string_view content, const char* file_name) {
+  struct sigaction guard = {};
+  guard.sa_sigaction = OnMappingFault;
+  guard.sa_flags = SA_SIGINFO;
+  sigemptyset(&guard.sa_mask);
+  if (sigaction(SIGBUS, &guard, &g_previous_action) != 0) {
+    return UrlContentCheckSign(content, file_name, stdout);
+  }
+  // The mapping reaches to the end of its last page.
+  const auto page = static_cast<uintptr_t>(std::max(sysconf(_SC_PAGESIZE), 1L));
+  g_guard_begin = reinterpret_cast<uintptr_t>(content.data());
+  g_guard_end = (g_guard_begin + content.size() + page - 1) / page * page;
+  if (sigsetjmp(g_fault_jump, 1) != 0) {
+    sigaction(SIGBUS, &g_previous_action, nullptr);
+    std::fflush(stdout);
+    std::printf("mmap error for file %s: %s\n", file_name, std::strerror(EIO));
+    return 74;
+  }
+  g_guard_armed = 1;
+  const int status = UrlContentCheckSign(content, file_name, stdout);
+  g_guard_armed = 0;
+  sigaction(SIGBUS, &g_previous_action, nullptr);
+  return status;
+}
+
 }  // namespace
 
 UrlLayout LocateUrlLayout(std::string_view content) {
   UrlLayout layout;
-  // The marker is searched as text: a NUL byte ends the search.
-  const std::string_view text = content.substr(0, std::min(content.find('\0'), content.size()));
-  const size_t marker = text.find(kMarker);
-  if (marker == std::string_view::npos) {
+  // The marker is searched as text: a NUL byte ahead of it ends the search.
+  const size_t marker = content.find(kMarker);
+  if (marker == std::string_view::npos || content.substr(0, marker).find('\0') != std::string_view::npos) {
     return layout;
   }
   layout.has_marker = true;
@@ -78,11 +128,12 @@ int UrlContentCheckSign(std::string_view content, const char* file_name, FILE* o
     std::fprintf(out, "Can`t find signature in url file %s\n", file_name);
     return 70;
   }
-  const std::string text(layout.signature_text);
-  std::fprintf(out, "Signature: %s\n", text.c_str());
+  std::fputs("Signature: ", out);
+  PrintText(out, layout.signature_text);
+  std::fputc('\n', out);
 
   uint8_t signature[40];
-  DecodeSignatureText(text, signature);
+  DecodeSignatureText(layout.signature_text, signature);
   Sha0Context context;
   std::memset(&context, 0, sizeof context);
   Sha0Init(context);
@@ -91,7 +142,9 @@ int UrlContentCheckSign(std::string_view content, const char* file_name, FILE* o
   Sha0UpdateLarge(content.data() + layout.signed_begin, content.size() - layout.signed_begin, context);
   Sha0Final(context);
   if (VerifyDigestSignature(kVerifyKey, signature, context) != kVerifyOk) {
-    std::fprintf(out, "Wrong signature %s in url file %s\n", text.c_str(), file_name);
+    std::fputs("Wrong signature ", out);
+    PrintText(out, layout.signature_text);
+    std::fprintf(out, " in url file %s\n", file_name);
     return 70;
   }
   return 0;
@@ -123,5 +176,5 @@ int UrlFileCheckSign(const char* file_name) {
   }
   file.Close();
 
-  return UrlContentCheckSign(mapping.content(), file_name, stdout);
+  return GuardedUrlCheck(mapping.content(), file_name);
 }

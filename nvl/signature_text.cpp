@@ -1,6 +1,7 @@
 #include "nvl/signature_text.h"
 
 #include <cstdio>
+#include <cstring>
 
 bool IsTextSpace(unsigned char byte) {
   return byte == ' ' || byte == '\f' || byte == '\n' || byte == '\r' || byte == '\t' || byte == '\v';
@@ -21,4 +22,8 @@ void DecodeSignatureText(std::string_view text, uint8_t (&signature)[40]) {
   for (size_t i = 0; i < 40; ++i) {
     signature[i] = DecodeHexPair(at(2 * i), at(2 * i + 1));
   }
+}
+
+void PrintText(FILE* out, std::string_view text) {
+  std::fwrite(text.data(), 1, strnlen(text.data(), text.size()), out);
 }

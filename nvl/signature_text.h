@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <string_view>
 
 // Bytes that end a signature text and that are skipped around it: space,
@@ -20,3 +21,7 @@ uint8_t DecodeHexPair(char first, char second);
 // Fills the 40 signature bytes from the first 80 characters of text; the
 // characters past the end of the text read as NUL.
 void DecodeSignatureText(std::string_view text, uint8_t (&signature)[40]);
+
+// Prints text as "%s" would print it, up to its first zero byte, straight
+// from where it lies: a signature text may be as long as the file.
+void PrintText(FILE* out, std::string_view text);
