@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "nvl/exit_status.h"
 #include "nvl/file_descriptor.h"
 #include "nvl/signature_text.h"
 #include "verify/builtin_key.h"
@@ -20,11 +21,6 @@
 #include "verify/verify.h"
 
 namespace {
-
-constexpr std::string_view kMarker = "[signature]";
-// The byte after the marker is skipped unexamined: normally the line feed,
-// or the carriage return of CR LF.
-constexpr size_t kMarkerStep = kMarker.size() + 1;
 
 // A read-only mapping of a whole file, released when the check returns.
 class FileMapping {
@@ -85,7 +81,7 @@ int GuardedUrlCheck(std::string_view content, const char* file_name) {
     sigaction(SIGBUS, &g_previous_action, nullptr);
     std::fflush(stdout);
     std::printf("mmap error for file %s: %s\n", file_name, std::strerror(EIO));
-    return 74;
+    return kExitIoError;
   }
   g_guard_armed = 1;
   const int status = UrlContentCheckSign(content, file_name, stdout);
@@ -96,65 +92,39 @@ int GuardedUrlCheck(std::string_view content, const char* file_name) {
 
 }  // namespace
 
-UrlLayout LocateUrlLayout(std::string_view content) {
-  UrlLayout layout;
-  // The marker is searched as text: a NUL byte ahead of it ends the search.
-  const size_t marker = content.find(kMarker);
-  if (marker == std::string_view::npos || content.substr(0, marker).find('\0') != std::string_view::npos) {
-    return layout;
-  }
-  layout.has_marker = true;
-  const auto is_space = [&content](size_t at) { return IsTextSpace(static_cast<unsigned char>(content[at])); };
-  size_t position = std::min(marker + kMarkerStep, content.size());
-  while (position < content.size() && is_space(position)) {
-    ++position;
-  }
-  const size_t text_begin = position;
-  while (position < content.size() && !is_space(position)) {
-    ++position;
-  }
-  layout.signature_text = content.substr(text_begin, position - text_begin);
-  while (position < content.size() && is_space(position)) {
-    ++position;
-  }
-  layout.signed_begin = position;
-  return layout;
-}
-
 int UrlContentCheckSign(std::string_view content, const char* file_name, FILE* out) {
   std::fprintf(out, "Parse url file %s...\n", file_name);
   const UrlLayout layout = LocateUrlLayout(content);
   if (!layout.has_marker) {
     std::fprintf(out, "Can`t find signature in url file %s\n", file_name);
-    return 70;
+    return kExitSoftware;
   }
   std::fputs("Signature: ", out);
   PrintText(out, layout.signature_text);
   std::fputc('\n', out);
 
-  uint8_t signature[40];
+  uint8_t signature[kSignatureSize];
   DecodeSignatureText(layout.signature_text, signature);
   Sha0Context context;
   std::memset(&context, 0, sizeof context);
   Sha0Init(context);
-  // The whole signed content is hashed, in pieces where it is too long for
-  // one 32-bit update; a cut length would sign only a prefix of the file.
   Sha0UpdateLarge(content.data() + layout.signed_begin, content.size() - layout.signed_begin, context);
   Sha0Final(context);
   if (VerifyDigestSignature(kVerifyKey, signature, context) != kVerifyOk) {
     std::fputs("Wrong signature ", out);
     PrintText(out, layout.signature_text);
     std::fprintf(out, " in url file %s\n", file_name);
-    return 70;
+    return kExitSoftware;
   }
-  return 0;
+  return kExitOk;
 }
 
 int UrlFileCheckSign(const char* file_name) {
+  // Opened once, without a retry after EINTR, unlike the update lists.
   const int fd = open(file_name, O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
     std::printf("error in open file %s for reading: %s\n", file_name, std::strerror(errno));
-    return 74;
+    return kExitIoError;
   }
   FileDescriptor file(fd);
 
@@ -163,7 +133,7 @@ int UrlFileCheckSign(const char* file_name) {
     const int error = errno;
     file.Close();
     std::printf("stat error for file %s: %s\n", file_name, std::strerror(error));
-    return 74;
+    return kExitIoError;
   }
   // A file of 0 bytes cannot be mapped; mmap itself says so.
   const auto size = static_cast<size_t>(std::max<off_t>(status.st_size, 0));
@@ -172,7 +142,7 @@ int UrlFileCheckSign(const char* file_name) {
     const int error = errno;
     file.Close();
     std::printf("mmap error for file %s: %s\n", file_name, std::strerror(error));
-    return 74;
+    return kExitIoError;
   }
   file.Close();
 

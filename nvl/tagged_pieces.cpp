@@ -47,3 +47,27 @@ bool PieceHasTag(std::string_view piece, std::string_view tag) {
   }
   return true;
 }
+
+bool TaggedList::Take(std::string_view piece, std::string_view tag) {
+  if (PieceHasTag(piece, tag)) {
+    const size_t counted = std::min(piece.find('\0'), piece.size());
+    piece_held_nul = piece_held_nul || counted != piece.size();
+    signed_data.append(piece.data(), counted);
+  }
+  return PieceHasTag(piece, kSignTag);
+}
+
+TaggedLayout LocateTaggedLayout(std::string_view content, std::string_view tag) {
+  TaggedLayout layout;
+  while (!content.empty()) {
+    const std::string_view piece = content.substr(0, PieceLength(content));
+    content.remove_prefix(piece.size());
+    if (layout.list.Take(piece, tag)) {
+      layout.has_signature_line = true;
+      const std::string_view text = piece.substr(kSignTag.size());
+      layout.signature_text = text.substr(0, text.find('\0'));
+      break;
+    }
+  }
+  return layout;
+}
