@@ -120,7 +120,7 @@ int UrlContentCheckSign(std::string_view content, const char* file_name, FILE* o
 }
 
 int UrlFileCheckSign(const char* file_name) {
-  // Opened once, without a retry after EINTR, unlike the update lists.
+  // Opened once by design: an interrupted open is reported, not retried.
   const int fd = open(file_name, O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
     std::printf("error in open file %s for reading: %s\n", file_name, std::strerror(errno));
