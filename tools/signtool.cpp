@@ -13,6 +13,7 @@
 
 #include "tools/dsa_keys.h"
 #include "tools/layout_sign.h"
+#include "tools/layout_verify.h"
 
 namespace {
 
@@ -24,6 +25,7 @@ const char kUsageText[] =
     "       signtool constants PUBLIC_FILE\n"
     "       signtool sign PRIVATE_FILE FILE\n"
     "       signtool sign --mode nvl|msg|lst|url PRIVATE_FILE FILE\n"
+    "       signtool verify --mode nvl|msg|lst|url PUBLIC_FILE FILE\n"
     "       signtool --help\n";
 
 int Fail(const std::string& message) {
@@ -162,6 +164,9 @@ int main(int argc, char** argv) {
       return kUsage;
     }
     return Sign(mode, argv[4], argv[5]);
+  }
+  if (command == "verify" && argc == 6 && std::string_view(argv[2]) == "--mode") {
+    return VerifyCommand(argv[3], argv[4], argv[5]);
   }
   return Usage();
 }
