@@ -5,7 +5,9 @@
 // nothing, whereas the compiler's own CPU check links a constructor that
 // runs CPUID again on every start.
 #if defined(__clang__)
-#define _Bool bool  // the header is written in C, whose boolean type clang's C++ lacks
+// The header is written in C, whose boolean type clang's C++ lacks; the
+// reserved name is the header's own, defined only around its inclusion.
+#define _Bool bool  // NOLINT(bugprone-reserved-identifier)
 #endif
 #include <sys/platform/x86.h>
 #undef _Bool
