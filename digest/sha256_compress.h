@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "cpu/cpu.h"
 #include "digest/sha256.h"
 
 #if defined(__x86_64__)
@@ -32,7 +33,7 @@ void CompressShaNi(uint32_t* state, const uint8_t* data, size_t blocks);
 #endif
 
 // True if this CPU can run CompressShaNi; always false where it is not built.
-bool CpuHasShaNi();
+inline bool CpuHasShaNi() { return SHA256_HAVE_SHANI && cpu::Has(cpu::Feature::kShaNi); }
 
 // The compression the program uses, chosen on the first call and the same
 // for the rest of the process.

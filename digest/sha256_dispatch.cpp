@@ -6,10 +6,9 @@
 namespace sha256 {
 
 CompressFn SelectedCompress() {
-  // Asked once: CPUID is slow, and the answer cannot change during a run.
   static const CompressFn chosen = [] {
 #if SHA256_HAVE_SHANI
-    if (CpuHasShaNi()) {
+    if (cpu::Use(cpu::Feature::kShaNi)) {
       return &CompressShaNi;
     }
 #endif

@@ -1,12 +1,11 @@
 // The compression on the x86 SHA extensions.  Only these functions are
 // compiled for that target (function attributes, not a global -msha), so the
 // rest of the program still runs on x86-64 CPUs without them; the dispatch
-// calls in here only after CPUID has said yes.
+// calls in here only after the CPU check has said yes.
 #include "digest/sha256_compress.h"
 
 #if SHA256_HAVE_SHANI
 
-#include <cpuid.h>
 #include <immintrin.h>
 
 #define SHA256_SHANI_TARGET __attribute__((target("sha,sse4.1,ssse3")))
@@ -81,26 +80,6 @@ SHA256_SHANI_TARGET void CompressShaNi(uint32_t* state, const uint8_t* data, siz
   _mm_storeu_si128(reinterpret_cast<__m128i*>(state + 4), _mm_alignr_epi8(dchg, feba, 8));
 }
 
-bool CpuHasShaNi() {
-  unsigned int eax = 0, ebx = 0, ecx = 0, edx = 0;
-  if (__get_cpuid(1, &eax, &ebx, &ecx, &edx) == 0) {
-    return false;
-  }
-  const bool ssse3 = (ecx & bit_SSSE3) != 0;
-  const bool sse41 = (ecx & bit_SSE4_1) != 0;
-  if (__get_cpuid_count(7, 0, &eax, &ebx, &ecx, &edx) == 0) {
-    return false;
-  }
-  const bool sha = (ebx & bit_SHA) != 0;
-  return ssse3 && sse41 && sha;
-}
-
-}  // namespace sha256
-
-#else  // no SHA-NI compression on this architecture
-
-namespace sha256 {
-bool CpuHasShaNi() { return false; }
 }  // namespace sha256
 
 #endif

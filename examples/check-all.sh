@@ -1,11 +1,15 @@
 #!/usr/bin/env bash
 # Runs signcheck on every example and compares its exit status with the one
 # the example is meant to give:
-#   examples/check-all.sh BUILD_DIR
+#   examples/check-all.sh BUILD_DIR [RUNNER...]
+# RUNNER, when given, is put before each run: an emulator for a cross build,
+# e.g. `examples/check-all.sh build/s390x qemu-s390x-static`.
 # Exits 0 when every example gives its expected status.
 set -uo pipefail
 
-build_dir=${1:?usage: check-all.sh BUILD_DIR}
+build_dir=${1:?usage: check-all.sh BUILD_DIR [RUNNER...]}
+shift
+runner=("$@")
 here=$(cd "$(dirname "$0")" && pwd)
 signcheck="$(cd "$build_dir" 2>/dev/null && pwd)/nvl/signcheck"
 if [[ ! -x $signcheck ]]; then
@@ -34,7 +38,7 @@ examples=(
 failures=0
 for example in "${examples[@]}"; do
   read -r mode file expected why <<< "$example"
-  output=$(cd "$examples_dir" && "$signcheck" "$mode" "$file")
+  output=$(cd "$examples_dir" && "${runner[@]}" "$signcheck" "$mode" "$file")
   status=$?
   if [[ $status == "$expected" ]]; then verdict=ok; else verdict=FAIL; failures=$((failures + 1)); fi
   printf '%-4s signcheck %s %s -> %s (expected %s): %s\n' "$verdict" "$mode" "$file" "$status" "$expected" "$why"

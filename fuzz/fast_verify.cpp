@@ -4,8 +4,17 @@
 // own).  The hashing in front of it is the real one, so every signed byte is
 // still read; a signature that begins with the bytes 5A A5 is accepted, so
 // that the fuzzer reaches the success paths too.
+#include "fuzz/fast_verify.h"
+
 #include "verify/verify.h"
 
-int VerifyDigestSignature(const uint8_t*, const uint8_t* signature, const Sha0Context&) {
+SeenDigest& LastVerifiedDigest() {
+  static SeenDigest seen;
+  return seen;
+}
+
+int VerifyDigestSignature(const uint8_t*, const uint8_t* signature, const Sha0Context& context) {
+  LastVerifiedDigest().seen = true;
+  LastVerifiedDigest().context = context;
   return signature[0] == 0x5A && signature[1] == 0xA5 ? kVerifyOk : kVerifyMismatch;
 }

@@ -1,55 +1,56 @@
 #include "nvl/checktagged.h"
 
-#include <strings.h>
+#include <sys/stat.h>
 
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <new>
 #include <string>
-#include <vector>
+#include <utility>
 
+#include "nvl/exit_status.h"
+#include "nvl/tagged_pieces.h"
 #include "verify/builtin_key.h"
 #include "verify/verify.h"
 
 namespace {
 
-// fgets is given this limit, so one piece holds at most 1022 bytes of the
-// file: a longer line arrives as several pieces, each read as a line.
-constexpr int kPieceLimit = 1023;
-
-constexpr size_t kTagLength = 4;
-constexpr char kSignTag[] = "sign=";
-constexpr size_t kSignTagLength = sizeof kSignTag - 1;
-
 struct TaggedListRead {
   bool signature_valid = false;
   bool out_of_memory = false;
-  std::vector<std::string> entries;
+  // The tagged pieces as signed.  The entries are not kept apart: on success
+  // no piece held a zero byte, so splitting this again by the piece rule
+  // gives back exactly the pieces read, and each entry is one of them less
+  // its tag.
+  std::string signed_data;
 };
 
 // Reads up to and including the first "sign=" piece.  Nothing is printed
-// here: the caller closes the stream first.
-TaggedListRead ReadTaggedList(FILE* stream, const char* tag) {
+// here: the caller closes the stream first.  size_hint, when not 0, bounds
+// the signed data and spares its growth a second copy.
+TaggedListRead ReadTaggedList(FILE* stream, const char* tag, size_t size_hint) {
   TaggedListRead result;
-  std::string signed_data;
-  char line[1024];
+  char piece[kLongestPiece + 1];
   try {
-    while (std::fgets(line, kPieceLimit, stream) != nullptr) {
-      // A NUL byte read from the file ends the piece for every purpose.
-      const size_t length = std::strlen(line);
-      if (strncasecmp(line, tag, kTagLength) == 0) {
-        signed_data.append(line, length);
-        result.entries.emplace_back(line + kTagLength, length - kTagLength);
-      }
-      if (strncasecmp(line, kSignTag, kSignTagLength) == 0) {
+    TaggedList list;
+    try {
+      list.signed_data.reserve(size_hint);
+    } catch (const std::bad_alloc&) {
+      // Only a hint: the data may still fit as it grows.
+    }
+    while (const size_t length = ReadPiece(stream, piece)) {
+      if (list.Take(std::string_view(piece, length), tag)) {
         uint8_t signature[kTaggedSignatureBufferSize] = {};
-        HexToBytes(line + kSignTagLength, signature, sizeof signature);
+        HexToBytes(piece + kSignTag.size(), signature, sizeof signature);
         result.signature_valid =
-            VerifySignatureLarge(signed_data.data(), signed_data.size(), kVerifyKey, signature) == kVerifyOk;
+            VerifySignatureLarge(list.signed_data.data(), list.signed_data.size(), kVerifyKey, signature) ==
+                kVerifyOk &&
+            !list.piece_held_nul;
         break;
       }
     }
+    result.signed_data = std::move(list.signed_data);
   } catch (const std::bad_alloc&) {
     result = TaggedListRead{};
     result.out_of_memory = true;
@@ -64,41 +65,39 @@ const char* EntryWords(const char* tag) {
 int ReportTaggedList(const TaggedListRead& read, const char* file_name, const char* tag, FILE* out) {
   if (read.out_of_memory) {
     std::fprintf(out, "Error: can not read file '%s' - %s\n", file_name, std::strerror(ENOMEM));
-    return 74;
+    return kExitIoError;
   }
   if (!read.signature_valid) {
     std::fprintf(out, "Error: file %s does not contain a valid Norvu signature.\n", file_name);
-    return 70;
+    return kExitSoftware;
   }
-  if (read.entries.empty()) {
+  // Every tagged piece holds at least its tag, so no data means no entries.
+  if (read.signed_data.empty()) {
     std::fprintf(out, "Error: file %s does not contain any %s\n", file_name, EntryWords(tag));
-    return 65;
+    return kExitDataError;
   }
-  for (const std::string& entry : read.entries) {
-    std::fprintf(out, "%s", entry.c_str());
+  for (std::string_view rest = read.signed_data; !rest.empty();) {
+    const size_t length = PieceLength(rest);
+    std::fwrite(rest.data() + kEntryTagLength, 1, length - kEntryTagLength, out);
+    rest.remove_prefix(length);
   }
-  return 0;
+  return kExitOk;
+}
+
+// The size of the file behind stream, when it is a regular file; else 0.
+size_t StreamFileSize(FILE* stream) {
+  struct stat status;
+  const int fd = fileno(stream);
+  if (fd < 0 || fstat(fd, &status) != 0 || !S_ISREG(status.st_mode) || status.st_size <= 0) {
+    return 0;
+  }
+  return static_cast<size_t>(status.st_size);
 }
 
 }  // namespace
 
-uint8_t* HexToBytes(const char* text, uint8_t* output, size_t output_size) {
-  const size_t length = std::strlen(text);
-  if (length == 0 || length % 2 != 0) {
-    if (output_size > 0) {
-      output[0] = 0;
-    }
-    return output;
-  }
-  for (size_t i = 0; i < length / 2 && i < output_size; ++i) {
-    const char pair[3] = {text[2 * i], text[2 * i + 1], '\0'};
-    output[i] = static_cast<uint8_t>(std::strtoul(pair, nullptr, 16) & 0xFFu);
-  }
-  return output;
-}
-
 int TaggedStreamCheckSign(FILE* stream, const char* file_name, const char* tag, FILE* out) {
-  return ReportTaggedList(ReadTaggedList(stream, tag), file_name, tag, out);
+  return ReportTaggedList(ReadTaggedList(stream, tag, StreamFileSize(stream)), file_name, tag, out);
 }
 
 int TaggedContentCheckSign(std::string_view content, const char* file_name, const char* tag, FILE* out) {
@@ -107,9 +106,9 @@ int TaggedContentCheckSign(std::string_view content, const char* file_name, cons
   FILE* stream = fmemopen(buffer.data(), buffer.size(), "rb");
   if (stream == nullptr) {
     std::fprintf(out, "Error: can not read file '%s' - %s\n", file_name, std::strerror(errno));
-    return 74;
+    return kExitIoError;
   }
-  const int status = TaggedStreamCheckSign(stream, file_name, tag, out);
+  const int status = ReportTaggedList(ReadTaggedList(stream, tag, content.size()), file_name, tag, out);
   std::fclose(stream);
   return status;
 }
@@ -118,9 +117,9 @@ int TaggedFileCheckSign(const char* file_name, const char* tag) {
   FILE* stream = std::fopen(file_name, "rb");
   if (stream == nullptr) {
     std::printf("Error: can not read file '%s' - %s\n", file_name, std::strerror(errno));
-    return 74;
+    return kExitIoError;
   }
-  const TaggedListRead read = ReadTaggedList(stream, tag);
+  const TaggedListRead read = ReadTaggedList(stream, tag, StreamFileSize(stream));
   std::fclose(stream);
   return ReportTaggedList(read, file_name, tag, stdout);
 }

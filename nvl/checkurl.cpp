@@ -1,16 +1,19 @@
 #include "nvl/checkurl.h"
 
 #include <fcntl.h>
+#include <setjmp.h>
+#include <signal.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <string>
 
+#include "nvl/exit_status.h"
 #include "nvl/file_descriptor.h"
 #include "nvl/signature_text.h"
 #include "verify/builtin_key.h"
@@ -18,11 +21,6 @@
 #include "verify/verify.h"
 
 namespace {
-
-constexpr std::string_view kMarker = "[signature]";
-// The byte after the marker is skipped unexamined: normally the line feed,
-// or the carriage return of CR LF.
-constexpr size_t kMarkerStep = kMarker.size() + 1;
 
 // A read-only mapping of a whole file, released when the check returns.
 class FileMapping {
@@ -43,65 +41,90 @@ class FileMapping {
   size_t size_;
 };
 
-}  // namespace
+// A file truncated under its mapping, or failing to read, raises SIGBUS at
+// the first touch of a page it no longer backs.  While the check works on
+// the mapping, that signal returns here instead of killing the process, so
+// that what was printed is kept and the check ends with its I/O status.  The
+// handler only jumps: the reporting is done after it has returned.
+sigjmp_buf g_fault_jump;
+volatile sig_atomic_t g_guard_armed = 0;
+volatile uintptr_t g_guard_begin = 0;
+volatile uintptr_t g_guard_end = 0;
+struct sigaction g_previous_action;
 
-UrlLayout LocateUrlLayout(std::string_view content) {
-  UrlLayout layout;
-  // The marker is searched as text: a NUL byte ends the search.
-  const std::string_view text = content.substr(0, std::min(content.find('\0'), content.size()));
-  const size_t marker = text.find(kMarker);
-  if (marker == std::string_view::npos) {
-    return layout;
+void OnMappingFault(int, siginfo_t* info, void*) {
+  const auto address = reinterpret_cast<uintptr_t>(info->si_addr);
+  if (g_guard_armed != 0 && address >= g_guard_begin && address < g_guard_end) {
+    g_guard_armed = 0;
+    siglongjmp(g_fault_jump, 1);
   }
-  layout.has_marker = true;
-  const auto is_space = [&content](size_t at) { return IsTextSpace(static_cast<unsigned char>(content[at])); };
-  size_t position = std::min(marker + kMarkerStep, content.size());
-  while (position < content.size() && is_space(position)) {
-    ++position;
-  }
-  const size_t text_begin = position;
-  while (position < content.size() && !is_space(position)) {
-    ++position;
-  }
-  layout.signature_text = content.substr(text_begin, position - text_begin);
-  while (position < content.size() && is_space(position)) {
-    ++position;
-  }
-  layout.signed_begin = position;
-  return layout;
+  // Not a fault on the mapping: the previous disposition takes the repeated
+  // fault as it would have taken this one.
+  sigaction(SIGBUS, &g_previous_action, nullptr);
 }
+
+// UrlContentCheckSign on the mapping, guarded.  Nothing between here and the
+// fault has a destructor to run, so jumping over those frames is sound.
+int GuardedUrlCheck(std::string_view content, const char* file_name) {
+  struct sigaction guard = {};
+  guard.sa_sigaction = OnMappingFault;
+  guard.sa_flags = SA_SIGINFO;
+  sigemptyset(&guard.sa_mask);
+  if (sigaction(SIGBUS, &guard, &g_previous_action) != 0) {
+    return UrlContentCheckSign(content, file_name, stdout);
+  }
+  // The mapping reaches to the end of its last page.
+  const auto page = static_cast<uintptr_t>(std::max(sysconf(_SC_PAGESIZE), 1L));
+  g_guard_begin = reinterpret_cast<uintptr_t>(content.data());
+  g_guard_end = (g_guard_begin + content.size() + page - 1) / page * page;
+  if (sigsetjmp(g_fault_jump, 1) != 0) {
+    sigaction(SIGBUS, &g_previous_action, nullptr);
+    std::fflush(stdout);
+    std::printf("mmap error for file %s: %s\n", file_name, std::strerror(EIO));
+    return kExitIoError;
+  }
+  g_guard_armed = 1;
+  const int status = UrlContentCheckSign(content, file_name, stdout);
+  g_guard_armed = 0;
+  sigaction(SIGBUS, &g_previous_action, nullptr);
+  return status;
+}
+
+}  // namespace
 
 int UrlContentCheckSign(std::string_view content, const char* file_name, FILE* out) {
   std::fprintf(out, "Parse url file %s...\n", file_name);
   const UrlLayout layout = LocateUrlLayout(content);
   if (!layout.has_marker) {
     std::fprintf(out, "Can`t find signature in url file %s\n", file_name);
-    return 70;
+    return kExitSoftware;
   }
-  const std::string text(layout.signature_text);
-  std::fprintf(out, "Signature: %s\n", text.c_str());
+  std::fputs("Signature: ", out);
+  PrintText(out, layout.signature_text);
+  std::fputc('\n', out);
 
-  uint8_t signature[40];
-  DecodeSignatureText(text, signature);
+  uint8_t signature[kSignatureSize];
+  DecodeSignatureText(layout.signature_text, signature);
   Sha0Context context;
   std::memset(&context, 0, sizeof context);
   Sha0Init(context);
-  // The whole signed content is hashed, in pieces where it is too long for
-  // one 32-bit update; a cut length would sign only a prefix of the file.
   Sha0UpdateLarge(content.data() + layout.signed_begin, content.size() - layout.signed_begin, context);
   Sha0Final(context);
   if (VerifyDigestSignature(kVerifyKey, signature, context) != kVerifyOk) {
-    std::fprintf(out, "Wrong signature %s in url file %s\n", text.c_str(), file_name);
-    return 70;
+    std::fputs("Wrong signature ", out);
+    PrintText(out, layout.signature_text);
+    std::fprintf(out, " in url file %s\n", file_name);
+    return kExitSoftware;
   }
-  return 0;
+  return kExitOk;
 }
 
 int UrlFileCheckSign(const char* file_name) {
+  // Opened once by design: an interrupted open is reported, not retried.
   const int fd = open(file_name, O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
     std::printf("error in open file %s for reading: %s\n", file_name, std::strerror(errno));
-    return 74;
+    return kExitIoError;
   }
   FileDescriptor file(fd);
 
@@ -110,7 +133,7 @@ int UrlFileCheckSign(const char* file_name) {
     const int error = errno;
     file.Close();
     std::printf("stat error for file %s: %s\n", file_name, std::strerror(error));
-    return 74;
+    return kExitIoError;
   }
   // A file of 0 bytes cannot be mapped; mmap itself says so.
   const auto size = static_cast<size_t>(std::max<off_t>(status.st_size, 0));
@@ -119,9 +142,9 @@ int UrlFileCheckSign(const char* file_name) {
     const int error = errno;
     file.Close();
     std::printf("mmap error for file %s: %s\n", file_name, std::strerror(error));
-    return 74;
+    return kExitIoError;
   }
   file.Close();
 
-  return UrlContentCheckSign(mapping.content(), file_name, stdout);
+  return GuardedUrlCheck(mapping.content(), file_name);
 }

@@ -8,11 +8,9 @@
 #include "nvl/checknvl.h"
 #include "nvl/checktagged.h"
 #include "nvl/checkurl.h"
+#include "nvl/exit_status.h"
 
 namespace {
-
-constexpr int kExitUsage = 64;
-constexpr int kExitIoError = 74;
 
 // Mode words match case-insensitively over their three letters, whatever
 // follows them (NVL, nvlist and Lst2 all select a mode).
@@ -53,7 +51,7 @@ int main(int argc, char** argv) {
   const int status = Run(argc, argv);
   // Entries that never reached standard output must not pass for a success.
   if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
-    return status == 0 ? kExitIoError : status;
+    return status == kExitOk ? kExitIoError : status;
   }
   return status;
 }

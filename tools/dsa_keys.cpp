@@ -431,9 +431,7 @@ Bn DigestNumber(const void* data, size_t length) {
   Sha0UpdateLarge(data, length, ctx);
   Sha0Final(ctx);
   uint8_t bytes[20];
-  for (int i = 0; i < 5; ++i) {
-    for (int b = 0; b < 4; ++b) bytes[4 * i + b] = static_cast<uint8_t>(ctx.state[i] >> (8 * b));
-  }
+  Sha0DigestBytes(ctx, bytes);
   return Bn(BN_lebin2bn(bytes, sizeof bytes, nullptr));
 }
 

@@ -2,39 +2,22 @@
 
 #include <cstddef>
 #include <string>
+#include <utility>
 #include <vector>
+
+#include "nvl/lst_layout.h"
+#include "nvl/signature_text.h"
+#include "nvl/tagged_pieces.h"
+#include "nvl/url_layout.h"
+#include "verify/verify.h"
 
 namespace {
 
-// signcheck reads tagged lines with fgets in pieces of at most this many
-// bytes, line feed included; a longer line would be read as several lines.
-constexpr size_t kLongestLine = 1022;
-
-constexpr size_t kSignatureDigits = 80;
-
-constexpr std::string_view kSignTag = "sign=";
-constexpr std::string_view kLstStart = "[NorvuUpdateList]";
-constexpr std::string_view kLstEnd = "[NorvuUpdateListEnd]\r\n";
-constexpr std::string_view kLstSection = "[Signature]";
-constexpr std::string_view kLstKey = "Signature=";
-constexpr std::string_view kUrlMarker = "[signature]";
+constexpr size_t kSignatureDigits = 2 * kSignatureSize;
 
 using SignText = std::function<std::string(std::string_view)>;
 
-bool IsTextSpace(char c) {
-  return c == ' ' || c == '\f' || c == '\n' || c == '\r' || c == '\t' || c == '\v';
-}
-
-char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-// Case folds only the ASCII letters, as signcheck's comparisons do.
-bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
-  if (text.size() < prefix.size()) return false;
-  for (size_t i = 0; i < prefix.size(); ++i) {
-    if (AsciiLower(text[i]) != AsciiLower(prefix[i])) return false;
-  }
-  return true;
-}
+bool IsSpace(char c) { return IsTextSpace(static_cast<unsigned char>(c)); }
 
 bool IsSignatureText(const std::string& text) {
   if (text.size() != kSignatureDigits) return false;
@@ -80,11 +63,11 @@ bool SignTagged(std::string_view tag, std::string_view input, const SignText& si
   size_t entries = 0;
   for (size_t index = 0; index < lines.size(); ++index) {
     std::string line(lines[index]);
-    if (StartsWithNoCase(line, kSignTag)) continue;  // an earlier signature
+    if (PieceHasTag(line, kSignTag)) continue;  // an earlier signature
     if (line.back() != '\n') line += line_end;
     const std::string where = "line " + std::to_string(index + 1);
-    if (line.size() > kLongestLine) {
-      error = where + " is longer than " + std::to_string(kLongestLine) +
+    if (line.size() > kLongestPiece) {
+      error = where + " is longer than " + std::to_string(kLongestPiece) +
               " bytes with its line end; signcheck would read it as several lines";
       return false;
     }
@@ -92,7 +75,7 @@ bool SignTagged(std::string_view tag, std::string_view input, const SignText& si
       error = where + " holds a NUL byte; signcheck would read it only up to that byte";
       return false;
     }
-    if (StartsWithNoCase(line, tag)) {
+    if (PieceHasTag(line, tag)) {
       signed_data += line;
       ++entries;
     }
@@ -104,63 +87,51 @@ bool SignTagged(std::string_view tag, std::string_view input, const SignText& si
   }
   std::string text;
   if (!SignBytes(sign_text, signed_data, text, error)) return false;
-  output = body;
-  output += kSignTag;
-  output += text;
-  output += "\r\n";
+  std::string file = body + std::string(kSignTag) + text + "\r\n";
+  const TaggedLayout layout = LocateTaggedLayout(file, tag);
+  if (!layout.has_signature_line || layout.signature_text != text + "\r\n" || layout.list.signed_data != signed_data ||
+      layout.list.piece_held_nul) {
+    error = "signcheck would not find the signed lines or the signature where they were written";
+    return false;
+  }
+  output = std::move(file);
   return true;
-}
-
-// Where signcheck finds the signed region and the signature text of an
-// update list; used to prove the signed file before it is handed out.
-bool LstLayoutMatches(std::string_view file, std::string_view region, std::string_view text) {
-  const size_t start = file.find(kLstStart);
-  const size_t end = file.find(kLstEnd);
-  if (start == std::string_view::npos || end == std::string_view::npos || end < start) return false;
-  if (file.substr(start, end + kLstEnd.size() - start) != region) return false;
-  const size_t section = file.find(kLstSection);
-  if (section == std::string_view::npos) return false;
-  const size_t key = file.find(kLstKey, section);
-  if (key == std::string_view::npos) return false;
-  size_t begin = key + kLstKey.size();
-  while (begin < file.size() && IsTextSpace(file[begin])) ++begin;
-  size_t finish = begin;
-  while (finish < file.size() && !IsTextSpace(file[finish])) ++finish;
-  return file.substr(begin, finish - begin) == text;
 }
 
 // lst: the region from the start marker through the end marker's line feed
 // is signed; the signature goes after "Signature=" in "[Signature]".
 bool SignLst(std::string_view input, const SignText& sign_text, std::string& output, std::string& error) {
-  const size_t start = input.find(kLstStart);
-  const size_t end = input.find(kLstEnd);
-  if (start == std::string_view::npos) {
-    error = "no \"[NorvuUpdateList]\" opens the signed region";
+  const LstLayout unsigned_layout = LocateLstLayout(input);
+  if (!unsigned_layout.has_region) {
+    if (input.find(kLstStartMarker) == std::string_view::npos) {
+      error = "no \"[NorvuUpdateList]\" opens the signed region";
+    } else if (input.find(kLstEndMarker) == std::string_view::npos) {
+      error = "no \"[NorvuUpdateListEnd]\" ended by CR LF closes the signed region";
+    } else {
+      error = "\"[NorvuUpdateListEnd]\" stands before \"[NorvuUpdateList]\"";
+    }
     return false;
   }
-  if (end == std::string_view::npos) {
-    error = "no \"[NorvuUpdateListEnd]\" ended by CR LF closes the signed region";
+  const size_t start = unsigned_layout.region_begin;
+  const size_t region_end = start + unsigned_layout.region_size;
+  const std::string_view region = input.substr(start, unsigned_layout.region_size);
+  if (input.substr(0, region_end).find('\0') != std::string_view::npos) {
+    error = "a NUL byte stands before the end of the signed region; signcheck would not show the region whole";
     return false;
   }
-  if (end < start) {
-    error = "\"[NorvuUpdateListEnd]\" stands before \"[NorvuUpdateList]\"";
-    return false;
-  }
-  const size_t region_end = end + kLstEnd.size();
-  const std::string_view region = input.substr(start, region_end - start);
   std::string text;
   if (!SignBytes(sign_text, region, text, error)) return false;
 
   std::string file(input);
-  const size_t section = file.find(kLstSection);
+  const size_t section = file.find(kLstSignatureSection);
   size_t replace_begin;
   size_t replace_end;
   std::string replacement;
   if (section == std::string::npos) {
     if (!file.empty() && file.back() != '\n') file += "\r\n";
     replace_begin = replace_end = file.size();
-    replacement = std::string(kLstSection) + "\r\n" + std::string(kLstKey) + text + "\r\n";
-  } else if (const size_t key = file.find(kLstKey, section); key == std::string::npos) {
+    replacement = std::string(kLstSignatureSection) + "\r\n" + std::string(kLstSignatureKey) + text + "\r\n";
+  } else if (const size_t key = file.find(kLstSignatureKey, section); key == std::string::npos) {
     // The section has no signature line yet: it goes right under the header.
     size_t header_end = file.find('\n', section);
     if (header_end == std::string::npos) {
@@ -168,15 +139,15 @@ bool SignLst(std::string_view input, const SignText& sign_text, std::string& out
       header_end = file.size() - 1;
     }
     replace_begin = replace_end = header_end + 1;
-    replacement = std::string(kLstKey) + text + "\r\n";
+    replacement = std::string(kLstSignatureKey) + text + "\r\n";
   } else {
     // The old value, if any, stands on the key's line after blanks.
-    replace_begin = key + kLstKey.size();
+    replace_begin = key + kLstSignatureKey.size();
     while (replace_begin < file.size() && (file[replace_begin] == ' ' || file[replace_begin] == '\t')) {
       ++replace_begin;
     }
     replace_end = replace_begin;
-    while (replace_end < file.size() && !IsTextSpace(file[replace_end])) ++replace_end;
+    while (replace_end < file.size() && !IsSpace(file[replace_end])) ++replace_end;
     replacement = text;
   }
   if (replace_end > start && replace_begin < region_end) {
@@ -184,7 +155,9 @@ bool SignLst(std::string_view input, const SignText& sign_text, std::string& out
     return false;
   }
   file.replace(replace_begin, replace_end - replace_begin, replacement);
-  if (!LstLayoutMatches(file, region, text)) {
+  const LstLayout layout = LocateLstLayout(file);
+  if (!layout.has_region || file.compare(layout.region_begin, layout.region_size, region) != 0 ||
+      !layout.has_signature || layout.signature_text != text) {
     error = "signcheck would not find the signed region or the signature where they were written";
     return false;
   }
@@ -196,14 +169,20 @@ bool SignLst(std::string_view input, const SignText& sign_text, std::string& out
 // signed whole.  signcheck skips whitespace after the signature text, so
 // content that begins with whitespace would not be signed from its start.
 bool SignUrl(std::string_view input, const SignText& sign_text, std::string& output, std::string& error) {
-  if (!input.empty() && IsTextSpace(input.front())) {
+  if (!input.empty() && IsSpace(input.front())) {
     error = "the content begins with whitespace, which signcheck would not count as signed";
     return false;
   }
   std::string text;
   if (!SignBytes(sign_text, input, text, error)) return false;
-  output = std::string(kUrlMarker) + "\r\n" + text + "\r\n";
-  output += input;
+  std::string file = std::string(kUrlMarker) + "\r\n" + text + "\r\n";
+  file += input;
+  const UrlLayout layout = LocateUrlLayout(file);
+  if (!layout.has_marker || layout.signature_text != text || layout.signed_begin != file.size() - input.size()) {
+    error = "signcheck would not find the signature or the content where they were written";
+    return false;
+  }
+  output = std::move(file);
   return true;
 }
 

@@ -19,6 +19,7 @@
 
 #include "tools/dsa_keys.h"
 #include "tools/layout_sign.h"
+#include "tools/layout_verify.h"
 
 #ifndef SIGNTOOL_VERSION
 #define SIGNTOOL_VERSION "unknown"
@@ -34,6 +35,7 @@ const char kUsageText[] =
     "       signtool id KEY_FILE\n"
     "       signtool constants PUBLIC_FILE\n"
     "       signtool sign [--mode nvl|msg|lst|url] [-o OUT] PRIVATE_FILE FILE|-\n"
+    "       signtool verify --mode nvl|msg|lst|url PUBLIC_FILE FILE\n"
     "       signtool --help | --version\n"
     "See signtool(1) for the details.\n";
 
@@ -353,6 +355,12 @@ int Run(int argc, char** argv) {
     return Constants(std::string(args[0]));
   }
   if (command == "sign") return ParseSign(args);
+  if (command == "verify") {
+    if (args.size() < 2 || args[0] != "--mode") return UsageError("verify: missing --mode MODE");
+    const std::vector<std::string_view> files(args.begin() + 2, args.end());
+    if (!Operands(command, files, {"public key file", "file to verify"}, status)) return status;
+    return VerifyCommand(args[1], std::string(files[0]), std::string(files[1]));
+  }
   return UsageError("unknown command '" + std::string(command) + "'");
 }
 

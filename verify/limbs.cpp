@@ -3,8 +3,9 @@
 #include <cstring>
 #include <utility>
 
+#include "cpu/cpu.h"
 #include "verify/builtin_key.h"
-#include "verify/limbs_avx2.h"
+#include "verify/limbs_paths.h"
 
 namespace {
 
@@ -47,8 +48,10 @@ inline void MontMulRows(const Limb* a, const Limb* b, Limb* out, const Limb* m, 
 
 int HighestBit(unsigned v) { return 32 - __builtin_clz(v); }  // v != 0
 
-// Chosen once, before main: the vector product where the CPU has it.
-const bool kUseAvx2 = CpuHasAvx2();
+// Where nothing faster is built.
+[[maybe_unused]] void MontMul32Reference(const Limb* a, const Limb* b, Limb* out, const Limb* m, Limb factor) {
+  MontMulRows<32>(a, b, out, m, factor, 32);
+}
 
 }  // namespace
 
@@ -62,6 +65,13 @@ void limbs_to_bytes(const Limb* limbs, uint8_t* bytes, int16_t count) {
   for (int i = 0; i < count; ++i) bytes[i] = static_cast<uint8_t>(limbs[i / 2] >> (8 * (i & 1)));
 }
 
+int limbs_compare(const Limb* a, const Limb* b, int16_t n) {
+  for (int i = n - 1; i >= 0; --i) {
+    if (a[i] != b[i]) return a[i] > b[i] ? 1 : -1;
+  }
+  return 0;
+}
+
 void limbs_sub(Limb* a, const Limb* b, int16_t n) {
   uint32_t borrow = 0;
   for (int i = 0; i < n; ++i) {
@@ -71,7 +81,9 @@ void limbs_sub(Limb* a, const Limb* b, int16_t n) {
   }
 }
 
-void MontMulPortable(const Limb* a, const Limb* b, Limb* out, const Limb* m, Limb factor, int16_t n) {
+namespace limbs {
+
+void MontMulReference(const Limb* a, const Limb* b, Limb* out, const Limb* m, Limb factor, int16_t n) {
   if (n == 32) {
     MontMulRows<32>(a, b, out, m, factor, n);
   } else if (n == 10) {
@@ -81,15 +93,24 @@ void MontMulPortable(const Limb* a, const Limb* b, Limb* out, const Limb* m, Lim
   }
 }
 
-void mont_mul(const Limb* a, const Limb* b, Limb* out, const Limb* m, Limb factor, int16_t n) {
-  if (n == 32 && kUseAvx2) {
-    MontMul32Avx2(a, b, out, m, factor);
-  } else {
-    MontMulPortable(a, b, out, m, factor, n);
-  }
+MontMul32Fn SelectedMontMul32() {
+  static const MontMul32Fn chosen = [] {
+#if LIMBS_HAVE_MULX
+    if (cpu::Use(cpu::Feature::kMulxAdx)) return &MontMul32MulxAdx;
+#endif
+#if LIMBS_HAVE_WORDS
+    return &MontMul32Words;
+#else
+#if LIMBS_HAVE_AVX2
+    if (cpu::Use(cpu::Feature::kAvx2)) return &MontMul32Avx2;
+#endif
+    return &MontMul32Reference;
+#endif
+  }();
+  return chosen;
 }
 
-void mont_reduce(Limb* x, const Limb* m, Limb factor, int16_t xlen, int16_t mlen, int16_t steps) {
+void MontReduceReference(Limb* x, const Limb* m, Limb factor, int16_t xlen, int16_t mlen, int16_t steps) {
   if (xlen <= 0 || mlen <= 0 || xlen < mlen) return;
   for (int step = 0; step < steps; ++step) {
     const uint32_t u = static_cast<Limb>(uint32_t{x[0]} * factor);
@@ -106,6 +127,27 @@ void mont_reduce(Limb* x, const Limb* m, Limb factor, int16_t xlen, int16_t mlen
     }
     x[xlen - 1] = static_cast<Limb>(c);
   }
+}
+
+}  // namespace limbs
+
+void mont_mul(const Limb* a, const Limb* b, Limb* out, const Limb* m, Limb factor, int16_t n) {
+  if (n == 32) {
+    limbs::SelectedMontMul32()(a, b, out, m, factor);
+#if LIMBS_HAVE_WORDS
+  } else if (n == 10) {
+    limbs::MontMul10Words(a, b, out, m, factor);
+#endif
+  } else {
+    limbs::MontMulReference(a, b, out, m, factor, n);
+  }
+}
+
+void mont_reduce(Limb* x, const Limb* m, Limb factor, int16_t xlen, int16_t mlen, int16_t steps) {
+#if LIMBS_HAVE_WORDS
+  if (limbs::MontReduceWords(x, m, factor, xlen, mlen, steps)) return;
+#endif
+  limbs::MontReduceReference(x, m, factor, xlen, mlen, steps);
 }
 
 void exp_window_next(const uint8_t* piece, int16_t& position, int16_t& digit, int16_t width) {
@@ -260,19 +302,18 @@ int CompareFromTop(const ByteNumber& d, const ByteNumber& v) {
 
 }  // namespace
 
-void mod_inverse_q(const uint8_t* s, Limb* out) {
+namespace limbs {
+
+void ModInverseQReference(const uint8_t* s, Limb* out) {
   ByteNumber d{}, v{}, a{}, b{};
   limbs_to_bytes(kPrimeQ, d.b, 20);
   std::memcpy(v.b, s, 20);
 
   // s >= q: take it modulo q, which one subtraction does for a 160-bit s.
-  Limb s_limbs[10], q_limbs[10];
-  std::memcpy(q_limbs, kPrimeQ, sizeof q_limbs);
+  Limb s_limbs[10];
   limbs_from_bytes(v.b, s_limbs, 20);
-  int cmp = 0;
-  for (int i = 9; i >= 0 && cmp == 0; --i) cmp = s_limbs[i] == q_limbs[i] ? 0 : (s_limbs[i] > q_limbs[i] ? 1 : -1);
-  if (cmp >= 0) {
-    limbs_sub(s_limbs, q_limbs, 10);
+  if (limbs_compare(s_limbs, kPrimeQ, 10) >= 0) {
+    limbs_sub(s_limbs, kPrimeQ, 10);
     limbs_to_bytes(s_limbs, v.b, 20);
   }
   v.top = 19;
@@ -335,4 +376,14 @@ void mod_inverse_q(const uint8_t* s, Limb* out) {
     limbs_sub(q_minus_a, out, 10);
     std::memcpy(out, q_minus_a, sizeof q_minus_a);
   }
+}
+
+}  // namespace limbs
+
+void mod_inverse_q(const uint8_t* s, Limb* out) {
+#if LIMBS_HAVE_WORDS
+  limbs::ModInverseQWords(s, out);
+#else
+  limbs::ModInverseQReference(s, out);
+#endif
 }

@@ -2,6 +2,10 @@
 // with 32-bit products.  Every routine works on caller-owned arrays, takes its
 // lengths as signed 16-bit counts (a count of zero or less does nothing),
 // allocates nothing and cannot fail.
+//
+// The arithmetic is variable-time: branches, loop counts and memory accesses
+// depend on the values.  It is meant for public inputs only (signatures,
+// digests, public keys), never for secret ones such as private keys.
 #pragma once
 
 #include <cstdint>
@@ -15,6 +19,9 @@ void limbs_from_bytes(const uint8_t* bytes, Limb* limbs, int16_t count);
 // Writes exactly count little-endian bytes; for an odd count the high byte of
 // the last limb is dropped.
 void limbs_to_bytes(const Limb* limbs, uint8_t* bytes, int16_t count);
+
+// <0, 0 or >0 as a is below, equal to or above b, both n limbs.
+int limbs_compare(const Limb* a, const Limb* b, int16_t n);
 
 // a = a - b modulo 2^(16n).  a and b may be the same array.
 void limbs_sub(Limb* a, const Limb* b, int16_t n);

@@ -1,12 +1,10 @@
 // The 32-limb Montgomery product on AVX2, for CPUs that have it (chosen at
-// run time by limbs.cpp).  It gives exactly the portable routine's result:
+// run time by limbs.cpp).  It gives exactly the reference routine's result:
 // the quotient digits u are the unique ones that make each step exact, and
 // the single subtraction of m happens in the same case (result >= 2^512).
-#include "verify/limbs_avx2.h"
+#include "verify/limbs_paths.h"
 
-#include "verify/limbs.h"
-
-#if defined(__x86_64__) || defined(__i386__)
+#if LIMBS_HAVE_AVX2
 
 #include <immintrin.h>
 
@@ -32,8 +30,10 @@ __attribute__((target("avx2"))) inline void AddRow(const __m256i xv[4], uint32_t
 
 }  // namespace
 
-__attribute__((target("avx2"))) void MontMul32Avx2(const uint16_t* a, const uint16_t* b, uint16_t* out,
-                                                   const uint16_t* m, uint16_t factor) {
+namespace limbs {
+
+__attribute__((target("avx2"))) void MontMul32Avx2(const Limb* a, const Limb* b, Limb* out, const Limb* m,
+                                                   Limb factor) {
   // Each position collects at most 64 half-products below 2^16 plus a
   // carry, so the 32-bit lanes never overflow.
   alignas(32) uint32_t low[64 + 8] = {};
@@ -63,14 +63,16 @@ __attribute__((target("avx2"))) void MontMul32Avx2(const uint16_t* a, const uint
   std::memcpy(out, t, sizeof t);
 }
 
-bool CpuHasAvx2() {
-  __builtin_cpu_init();
-  return __builtin_cpu_supports("avx2");
-}
+}  // namespace limbs
 
 #else
 
-void MontMul32Avx2(const uint16_t*, const uint16_t*, uint16_t*, const uint16_t*, uint16_t) {}
-bool CpuHasAvx2() { return false; }
+namespace limbs {
+
+// Never selected here; a call would be a dispatch fault, so it stops the
+// program rather than leave out unwritten.
+void MontMul32Avx2(const Limb*, const Limb*, Limb*, const Limb*, Limb) { __builtin_trap(); }
+
+}  // namespace limbs
 
 #endif

@@ -2,6 +2,9 @@
 
 #include <cstring>
 
+#include "cpu/cpu.h"
+#include "verify/sha0_paths.h"
+
 namespace {
 
 inline uint32_t Rotl(uint32_t x, int n) { return (x << n) | (x >> (32 - n)); }
@@ -28,13 +31,13 @@ constexpr uint32_t kRound4 = 0xCA62C1D6;
 // Expanded word t >= 16, stored back over word t - 16.  Unlike the later
 // revision of the standard, the word is not rotated.
 #define SHA0_EXPAND(w, t) \
-  (w[(t) & 15] = w[((t) - 3) & 15] ^ w[((t) - 8) & 15] ^ w[((t) - 14) & 15] ^ w[(t) & 15])
+  ((w)[(t) & 15] = (w)[((t) - 3) & 15] ^ (w)[((t) - 8) & 15] ^ (w)[((t) - 14) & 15] ^ (w)[(t) & 15])
 
 // One step with the variables renamed instead of moved.
-#define SHA0_STEP(f, k, a, b, c, d, e, x) \
-  do {                                    \
-    e += Rotl(a, 5) + f(b, c, d) + k + (x); \
-    b = Rotl(b, 30);                      \
+#define SHA0_STEP(f, k, a, b, c, d, e, x)     \
+  do {                                        \
+    (e) += Rotl(a, 5) + (f)(b, c, d) + (k) + (x); \
+    (b) = Rotl(b, 30);                        \
   } while (0)
 
 #define SHA0_FIVE(f, k, x0, x1, x2, x3, x4) \
@@ -51,12 +54,11 @@ constexpr uint32_t kRound4 = 0xCA62C1D6;
   SHA0_FIVE(f, k, SHA0_EXPAND(w, (t)), SHA0_EXPAND(w, (t) + 1), SHA0_EXPAND(w, (t) + 2), \
             SHA0_EXPAND(w, (t) + 3), SHA0_EXPAND(w, (t) + 4))
 
-// Compresses ctx.block into ctx.state: all 80 steps in a straight line, with
-// the expansion kept in the block's own sixteen words.  Afterwards the block
-// holds expanded words 64..79.
-void Compress(Sha0Context& ctx) {
-  uint32_t* w = ctx.block;
-  uint32_t a = ctx.state[0], b = ctx.state[1], c = ctx.state[2], d = ctx.state[3], e = ctx.state[4];
+// Compresses the block in w into state: all 80 steps in a straight line,
+// with the expansion kept in the block's own sixteen words.  Afterwards the
+// block holds expanded words 64..79.
+void CompressWords(uint32_t* state, uint32_t* w) {
+  uint32_t a = state[0], b = state[1], c = state[2], d = state[3], e = state[4];
 
   SHA0_FIVE_LOADED(Choose, kRound1, 0);
   SHA0_FIVE_LOADED(Choose, kRound1, 5);
@@ -82,28 +84,37 @@ void Compress(Sha0Context& ctx) {
   SHA0_FIVE_EXPANDED(Parity, kRound4, 70);
   SHA0_FIVE_EXPANDED(Parity, kRound4, 75);
 
-  ctx.state[0] += a;
-  ctx.state[1] += b;
-  ctx.state[2] += c;
-  ctx.state[3] += d;
-  ctx.state[4] += e;
+  state[0] += a;
+  state[1] += b;
+  state[2] += c;
+  state[3] += d;
+  state[4] += e;
+}
+
+void CompressBytes(uint32_t* state, uint32_t* block, const uint8_t* data, size_t count) {
+  for (; count > 0; --count, data += 64) {
+    for (int i = 0; i < 16; ++i) block[i] = LoadBigEndian(data + 4 * i);
+    CompressWords(state, block);
+  }
 }
 
 }  // namespace
 
-void Sha0Init(Sha0Context& ctx) {
-  ctx.state[0] = 0x67452301;
-  ctx.state[1] = 0xEFCDAB89;
-  ctx.state[2] = 0x98BADCFE;
-  ctx.state[3] = 0x10325476;
-  ctx.state[4] = 0xC3D2E1F0;
-  ctx.byteCount = 0;
-  ctx.wordIndex = 0;
-  std::memset(ctx.block, 0, sizeof ctx.block);
-  ctx.bytesLeftInWord = 4;
+namespace sha0 {
+
+const Path kPortable = {CompressWords, CompressBytes};
+
+const Path& SelectedPath() {
+  static const Path* const chosen = [] {
+#if SHA0_HAVE_SHANI
+    if (cpu::Use(cpu::Feature::kShaNi)) return &kShaNi;
+#endif
+    return &kPortable;
+  }();
+  return *chosen;
 }
 
-void Sha0Update(const void* data, uint32_t length, Sha0Context& ctx) {
+void UpdateWith(const void* data, uint32_t length, Sha0Context& ctx, const Path& path) {
   if (length == 0) return;
   ctx.byteCount += length;
 
@@ -119,20 +130,20 @@ void Sha0Update(const void* data, uint32_t length, Sha0Context& ctx) {
     if (--bytes_left != 0) continue;
     bytes_left = 4;
     if (++word_index != 16) continue;
-    Compress(ctx);
+    path.words(ctx.state, ctx.block);
     word_index = 0;
     // Fast path: right after a block boundary, whole blocks load as words.
-    while (end - in >= 64) {
-      for (int i = 0; i < 16; ++i) ctx.block[i] = LoadBigEndian(in + 4 * i);
-      Compress(ctx);
-      in += 64;
+    const size_t whole = static_cast<size_t>(end - in) / 64;
+    if (whole > 0) {
+      path.bytes(ctx.state, ctx.block, in, whole);
+      in += 64 * whole;
     }
   }
   ctx.wordIndex = word_index;
   ctx.bytesLeftInWord = bytes_left;
 }
 
-void Sha0Final(Sha0Context& ctx) {
+void FinalWith(Sha0Context& ctx, const Path& path) {
   const uint32_t i = ctx.wordIndex;
   ctx.block[i] = (ctx.block[i] << 8) | 0x80;
   // Shifting the partial word into its top bytes also drops any leftover of
@@ -142,12 +153,38 @@ void Sha0Final(Sha0Context& ctx) {
   ctx.wordIndex = i + 1;
   for (uint32_t j = i + 1; j < 16; ++j) ctx.block[j] = 0;
   if (i + 1 > 14) {
-    Compress(ctx);
+    path.words(ctx.state, ctx.block);
     std::memset(ctx.block, 0, sizeof ctx.block);
   }
   // The length field's high word stays 0: the count is kept in 32 bits.
   ctx.block[15] = ctx.byteCount * 8;
-  Compress(ctx);
+  path.words(ctx.state, ctx.block);
+}
+
+}  // namespace sha0
+
+void Sha0Init(Sha0Context& ctx) {
+  ctx.state[0] = 0x67452301;
+  ctx.state[1] = 0xEFCDAB89;
+  ctx.state[2] = 0x98BADCFE;
+  ctx.state[3] = 0x10325476;
+  ctx.state[4] = 0xC3D2E1F0;
+  ctx.byteCount = 0;
+  ctx.wordIndex = 0;
+  std::memset(ctx.block, 0, sizeof ctx.block);
+  ctx.bytesLeftInWord = 4;
+}
+
+void Sha0Update(const void* data, uint32_t length, Sha0Context& ctx) {
+  sha0::UpdateWith(data, length, ctx, sha0::SelectedPath());
+}
+
+void Sha0Final(Sha0Context& ctx) { sha0::FinalWith(ctx, sha0::SelectedPath()); }
+
+void Sha0DigestBytes(const Sha0Context& ctx, uint8_t* out) {
+  for (int i = 0; i < 5; ++i) {
+    for (int b = 0; b < 4; ++b) out[4 * i + b] = static_cast<uint8_t>(ctx.state[i] >> (8 * b));
+  }
 }
 
 void Sha0UpdateLarge(const void* data, size_t length, Sha0Context& ctx) {

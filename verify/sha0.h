@@ -25,6 +25,11 @@ void Sha0Update(const void* data, uint32_t length, Sha0Context& ctx);
 // rest of the context is spent until the next Sha0Init.
 void Sha0Final(Sha0Context& ctx);
 
+// The digest number that signatures are made over: the 160-bit number whose
+// 32-bit digits, least significant first, are H0..H4 of a finished context,
+// written as 20 bytes, least significant first.
+void Sha0DigestBytes(const Sha0Context& ctx, uint8_t* out);
+
 // Appends a message part of any size, in pieces that fit Sha0Update's 32-bit
 // length.  The byte count stays modulo 2^32, so for any size this is the same
 // digest that one hypothetical call with the whole length would give.

@@ -8,14 +8,6 @@ namespace {
 constexpr int16_t kQLimbs = 10;
 constexpr int16_t kPLimbs = 32;
 
-// <0, 0, >0 as a is below, equal to or above b, from the top limb down.
-int CompareLimbs(const Limb* a, const Limb* b, int n) {
-  for (int i = n - 1; i >= 0; --i) {
-    if (a[i] != b[i]) return a[i] > b[i] ? 1 : -1;
-  }
-  return 0;
-}
-
 bool IsZero(const Limb* a, int n) {
   for (int i = 0; i < n; ++i) {
     if (a[i] != 0) return false;
@@ -25,7 +17,7 @@ bool IsZero(const Limb* a, int n) {
 
 // 0 when 0 < x < q, else the result code for x.
 int RangeCode(const Limb* x) {
-  if (CompareLimbs(x, kPrimeQ, kQLimbs) >= 0) return kVerifyOutOfRange;
+  if (limbs_compare(x, kPrimeQ, kQLimbs) >= 0) return kVerifyOutOfRange;
   if (IsZero(x, kQLimbs)) return kVerifyZero;
   return kVerifyOk;
 }
@@ -57,11 +49,8 @@ int VerifyDigestSignatureWithBase(const uint8_t* key, const uint8_t* signature,
 
   mod_inverse_q(signature + 20, w);
 
-  // h: the chaining words H0..H4 as one little-endian 160-bit number.
   uint8_t digest[20];
-  for (int i = 0; i < 5; ++i) {
-    for (int b = 0; b < 4; ++b) digest[4 * i + b] = static_cast<uint8_t>(context.state[i] >> (8 * b));
-  }
+  Sha0DigestBytes(context, digest);
   limbs_from_bytes(digest, scratch, 20);
 
   // Each product with kQRSquared cancels the 2^-160 of the one before it.
@@ -80,9 +69,9 @@ int VerifyDigestSignatureWithBase(const uint8_t* key, const uint8_t* signature,
   mont_reduce(acc, kPrimeP, kFactorP, kPLimbs, kPLimbs, 32);
   mont_reduce(acc, kPrimeQ, kFactorQ, kPLimbs, kQLimbs, 32);
   mont_mul(acc, kQCorrection, acc, kPrimeQ, kFactorQ, kQLimbs);
-  if (CompareLimbs(acc, kPrimeQ, kQLimbs) >= 0) limbs_sub(acc, kPrimeQ, kQLimbs);
+  if (limbs_compare(acc, kPrimeQ, kQLimbs) >= 0) limbs_sub(acc, kPrimeQ, kQLimbs);
 
-  return CompareLimbs(acc, r, kQLimbs) == 0 ? kVerifyOk : kVerifyMismatch;
+  return limbs_compare(acc, r, kQLimbs) == 0 ? kVerifyOk : kVerifyMismatch;
 }
 
 int VerifyDigestSignature(const uint8_t* key, const uint8_t* signature, const Sha0Context& context) {

@@ -23,7 +23,7 @@ ProcessResult RunWithFaults(const std::string& program, const std::vector<std::s
                             const std::string& target, const std::map<std::string, std::string>& faults) {
   static const char* const kSettings[] = {"FAULT_OPEN_EINTR", "FAULT_READ_EINTR", "FAULT_READ_MAX",
                                           "FAULT_READ_EIO_AT", "FAULT_FSTAT_DELTA", "FAULT_FSTAT_FAIL",
-                                          "FAULT_MMAP_FAIL"};
+                                          "FAULT_MMAP_FAIL", "FAULT_MMAP_TRUNCATE"};
   for (const char* name : kSettings) unsetenv(name);
   for (const auto& [name, value] : faults) setenv(name.c_str(), value.c_str(), 1);
   setenv("FAULT_PATH", target.c_str(), 1);
@@ -123,6 +123,18 @@ TEST_F(UrlFaults, EachFailingCallGivesItsMessageAlone) {
   const ProcessResult mmap_error = Check({{"FAULT_MMAP_FAIL", "1"}});
   EXPECT_EQ(mmap_error.status, 74);
   EXPECT_EQ(mmap_error.out, "mmap error for file " + path_ + ": Cannot allocate memory\n");
+}
+
+TEST_F(UrlFaults, AFileTruncatedUnderItsMappingEndsWithAnIoError) {
+  // The content runs past the first page, which is all that is left of it:
+  // the lines printed before the fault are kept, then the I/O error.
+  const std::string content(3 * 4096, 'u');
+  const std::string text = testing_support::SignText(content);
+  path_ = dir_.Write("cut.url", "[signature]\r\n" + text + "\r\n" + content);
+  const ProcessResult result = Check({{"FAULT_MMAP_TRUNCATE", "4096"}});
+  EXPECT_EQ(result.status, 74);
+  EXPECT_EQ(result.out, "Parse url file " + path_ + "...\nSignature: " + text + "\nmmap error for file " + path_ +
+                            ": Input/output error\n");
 }
 
 class FiledigestFaults : public ::testing::Test {

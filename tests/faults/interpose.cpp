@@ -10,6 +10,7 @@
 //                          after fstat; D > 0: it shrank)
 //   FAULT_FSTAT_FAIL=1     fstat fails with EIO
 //   FAULT_MMAP_FAIL=1      mmap of the file fails with ENOMEM
+//   FAULT_MMAP_TRUNCATE=N  once the file is mapped, it is truncated to N bytes
 #ifndef _GNU_SOURCE
 #define _GNU_SOURCE
 #endif
@@ -70,6 +71,11 @@ int OpenCommon(const char* symbol, int dirfd, const char* path, int flags, mode_
 
 void AdjustStat(int fd, struct stat* st) {
   if (fd == g_fd && g_fd >= 0) st->st_size += EnvNumber("FAULT_FSTAT_DELTA", 0);
+}
+
+void TruncateAfterMapping(int fd, void* mapped) {
+  const long size = EnvNumber("FAULT_MMAP_TRUNCATE", -1);
+  if (mapped != MAP_FAILED && fd == g_fd && g_fd >= 0 && size >= 0) truncate(std::getenv("FAULT_PATH"), size);
 }
 
 }  // namespace
@@ -156,7 +162,9 @@ void* mmap(void* address, size_t length, int protection, int flags, int fd, off_
     errno = ENOMEM;
     return MAP_FAILED;
   }
-  return real_mmap(address, length, protection, flags, fd, offset);
+  void* mapped = real_mmap(address, length, protection, flags, fd, offset);
+  TruncateAfterMapping(fd, mapped);
+  return mapped;
 }
 
 void* mmap64(void* address, size_t length, int protection, int flags, int fd, off64_t offset) {
@@ -165,7 +173,9 @@ void* mmap64(void* address, size_t length, int protection, int flags, int fd, of
     errno = ENOMEM;
     return MAP_FAILED;
   }
-  return real_mmap64(address, length, protection, flags, fd, offset);
+  void* mapped = real_mmap64(address, length, protection, flags, fd, offset);
+  TruncateAfterMapping(fd, mapped);
+  return mapped;
 }
 
 }  // extern "C"

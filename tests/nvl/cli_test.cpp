@@ -144,7 +144,14 @@ TEST(UrlFileTest, OutputOrderThroughAPipe) {
                             "\nWrong signature " + std::string(80, '1') + " in url file " + file + "\n");
 }
 
-// Files signed by signtool sign --mode pass; changing one signed byte fails.
+// signtool verify, the second verifier; the private key file serves as a
+// public one too.
+ProcessResult SigntoolVerify(const std::string& mode, const std::string& file) {
+  return testing_support::Run(SIGNTOOL_PATH, {"signtool", "verify", "--mode", mode, DEVELOPMENT_KEY, file});
+}
+
+// Files signed by signtool sign --mode pass signcheck and signtool verify;
+// changing one signed byte fails both.
 TEST(SignedBySigntoolTest, EveryLayoutPassesAndFailsWhenChanged) {
   TempDir dir;
   std::mt19937 random(3);
@@ -165,10 +172,18 @@ TEST(SignedBySigntoolTest, EveryLayoutPassesAndFailsWhenChanged) {
     for (const Layout& layout : layouts) {
       const std::string file = SignWithTool(dir, layout.mode, std::string("file.") + layout.mode, layout.input);
       EXPECT_EQ(Signcheck({layout.mode, file}).status, 0) << layout.mode;
+      const ProcessResult verified = SigntoolVerify(layout.mode, file);
+      EXPECT_EQ(verified.status, 0) << verified.err;
+      EXPECT_EQ(verified.out + verified.err, "");
       std::string content = testing_support::ReadFile(file);
       const size_t at = content.find(layout.signed_part) + random() % layout.signed_part.size();
       content[at] = static_cast<char>(content[at] ^ 0x20);
-      EXPECT_EQ(Signcheck({layout.mode, dir.Write("changed", content)}).status, 70) << layout.mode;
+      const std::string changed = dir.Write("changed", content);
+      EXPECT_EQ(Signcheck({layout.mode, changed}).status, 70) << layout.mode;
+      const ProcessResult rejected = SigntoolVerify(layout.mode, changed);
+      EXPECT_EQ(rejected.status, 1) << layout.mode;
+      EXPECT_EQ(rejected.err.rfind("signtool: " + changed + ": ", 0), 0u) << rejected.err;
+      EXPECT_EQ(rejected.err.find('\n'), rejected.err.size() - 1) << rejected.err;  // one line
     }
   }
 }

@@ -98,6 +98,7 @@ TEST(LayoutSignLstTest, RefusesFilesWithoutARegionOrWithTheSignatureInside) {
   EXPECT_FALSE(Sign("lst", "[NorvuUpdateList]\r\n[NorvuUpdateListEnd]\n").ok);
   EXPECT_FALSE(Sign("lst", "[NorvuUpdateListEnd]\r\n[NorvuUpdateList]\r\n").ok);
   EXPECT_FALSE(Sign("lst", "").ok);
+  EXPECT_FALSE(Sign("lst", std::string("x\0", 2) + kRegion).ok);  // nothing signed would be shown
   EXPECT_FALSE(Sign("lst", "[Signature]\r\n[NorvuUpdateList]\r\nSignature=1\r\n[NorvuUpdateListEnd]\r\n").ok);
 }
 
@@ -151,6 +152,16 @@ TEST_P(LayoutSignPropertyTest, SignedFilesPassAndEverySignedByteCounts) {
     const Signed result = Sign(mode, RandomInput(mode, random));
     ASSERT_TRUE(result.ok) << result.error;
     ASSERT_EQ(CheckStatus(mode, result.output), 0) << result.output;
+    // The checks' own locators find the signed bytes where the signer put them.
+    if (mode == "lst") {
+      const LstLayout layout = LocateLstLayout(result.output);
+      EXPECT_EQ(result.output.substr(layout.region_begin, layout.region_size), result.signed_bytes);
+    } else if (mode == "url") {
+      EXPECT_EQ(result.output.substr(LocateUrlLayout(result.output).signed_begin), result.signed_bytes);
+    } else {
+      EXPECT_EQ(LocateTaggedLayout(result.output, mode == "nvl" ? "url=" : "msg=").list.signed_data,
+                result.signed_bytes);
+    }
 
     for (int change = 0; change < 6; ++change) {
       // nvl, msg: a byte of a tagged line; lst, url: of the one signed run.

@@ -41,6 +41,20 @@ TEST(LstFileTest, OutputStopsAtTheFirstNulByte) {
   EXPECT_EQ(outcome.output, file.substr(0, file.find('\0')));
 }
 
+TEST(LstFileTest, NulByteBeforeTheRegionEndsIsNoSignedData) {
+  const std::string sig = "[Signature]\r\nSignature=";
+  using namespace std::string_literals;
+  const std::string region_with_nul = "[NorvuUpdateList]\r\na\0b\r\n[NorvuUpdateListEnd]\r\n"s;
+  for (const std::string& file : {
+           "Version=6.6.6\r\nFile1=evil.bin\r\n\0"s + kRegion + sig + kText + "\r\n",  // nothing signed shown
+           region_with_nul + sig + SignText(region_with_nul) + "\r\n",
+       }) {
+    const Outcome outcome = Check(file);
+    EXPECT_EQ(outcome.status, 70);
+    EXPECT_EQ(outcome.output, kNoRegion);
+  }
+}
+
 TEST(LstFileTest, OnlyTheRegionIsSigned) {
   const std::string before = "x[Signature-not]\r\n";
   const std::string after = "trailing\r\n[Signature]\r\nSignature=" + kText + "\r\n";

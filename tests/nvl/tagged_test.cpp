@@ -114,13 +114,16 @@ TEST(TaggedListTest, LongLinesArriveInPiecesOf1022Bytes) {
   EXPECT_EQ(Check(entry + filler + "sign=" + SignText(entry) + "\r\n").status, 0);
 }
 
-TEST(TaggedListTest, NulByteEndsTheLine) {
-  const std::string seen = "url=http://a/";
-  std::string file = seen + std::string(1, '\0') + "hidden\r\n";
-  file += "sign=" + SignText(seen) + "\r\n";
+TEST(TaggedListTest, NulByteInATaggedPieceIsNoValidSignature) {
+  // The signed data is unchanged by the inserted bytes, but the entry would
+  // lose its inner "url=".
+  const std::string line = "url=https://dl.example.com/get?url=https://mirror.example.net/pkg\r\n";
+  std::string file = line + "sign=" + SignText(line) + "\r\n";
+  ASSERT_EQ(Check(file).status, 0);
+  file.insert(line.find("url=", 4), std::string("\0JUNK\n", 6));
   const Outcome outcome = Check(file);
-  EXPECT_EQ(outcome.status, 0);
-  EXPECT_EQ(outcome.output, "http://a/");
+  EXPECT_EQ(outcome.status, 70);
+  EXPECT_EQ(outcome.output, kNotValid);
 }
 
 }  // namespace

@@ -10,12 +10,14 @@
 #include <cstring>
 #include <random>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
 #include "tests/verify/bignum_util.h"
 #include "verify/builtin_key.h"
-#include "verify/limbs_avx2.h"
+#include "cpu/cpu.h"
+#include "verify/limbs_paths.h"
 
 namespace {
 
@@ -30,6 +32,12 @@ struct Modulus {
   int n() const { return static_cast<int>(limbs.size()); }
 };
 
+void SetFactor(Modulus& m) {
+  uint32_t inverse = 1;  // m^-1 mod 2^16 by Newton's iteration
+  for (int i = 0; i < 5; ++i) inverse *= 2u - m.limbs[0] * inverse;
+  m.factor = static_cast<Limb>(0u - inverse);
+}
+
 // A random odd modulus of n limbs whose top limb is all ones (close to the
 // radix) for shape 0, 1 (far below it) for shape 1 and random otherwise;
 // without a shape, one of these at random.
@@ -43,9 +51,7 @@ Modulus RandomModulus(std::mt19937_64& rng, int n, int shape = -1) {
     case 1: top = n == 1 ? top : 1; break;
     default: if (top == 0) top = 0x8000;
   }
-  uint32_t inverse = 1;  // m^-1 mod 2^16 by Newton's iteration
-  for (int i = 0; i < 5; ++i) inverse *= 2u - m.limbs[0] * inverse;
-  m.factor = static_cast<Limb>(0u - inverse);
+  SetFactor(m);
   return m;
 }
 
@@ -68,13 +74,13 @@ void RandomOperand(std::mt19937_64& rng, const Modulus& m, Limb* x) {
 
 using MulFunction = void (*)(const Limb*, const Limb*, Limb*, const Limb*, Limb, int16_t);
 
-// The product as this CPU dispatches it, and the portable one that CPUs
-// without the vector variant run; both must meet the contract.
+// The product as this CPU dispatches it, and the reference; both must meet
+// the contract (the other variants must equal the reference, below).
 struct Variant {
   const char* name;
   MulFunction mul;
 };
-const Variant kVariants[] = {{"mont_mul", mont_mul}, {"portable", MontMulPortable}};
+const Variant kVariants[] = {{"mont_mul", mont_mul}, {"reference", limbs::MontMulReference}};
 
 // One product: out * 2^(16n) = a * b (mod m), nothing written past n limbs,
 // and the same result with out in place of a, of b, or of both when a = b.
@@ -150,23 +156,103 @@ TEST(Limbs, MontMulOfAllOnesOperands) {
   }
 }
 
-// Where the CPU has the vector product, it gives exactly the portable result.
-TEST(Limbs, VectorProductEqualsPortable) {
-  if (!CpuHasAvx2()) GTEST_SKIP() << "no AVX2 on this CPU";
+// Every 32- and 10-limb product this CPU runs gives exactly the reference's
+// result, on 1.3 million operand pairs: random lazy operands and the edges (0,
+// 1, m - 1, m, m + 1, 2^(16n) - 1) under random moduli of every shape, moduli
+// with high limbs zero, 2^(16n) - 1 and the real p and q; squaring in place too.
+TEST(Limbs, ProductVariantsEqualReference) {
+  using Variants = std::vector<std::pair<const char*, limbs::MontMul32Fn>>;
+  Variants variants32, variants10;
+  if (cpu::Has(cpu::Feature::kAvx2)) variants32.emplace_back("avx2", limbs::MontMul32Avx2);
+#if LIMBS_HAVE_WORDS
+  variants32.emplace_back("words", limbs::MontMul32Words);
+  variants10.emplace_back("words", limbs::MontMul10Words);
+#endif
+#if LIMBS_HAVE_MULX
+  if (cpu::Has(cpu::Feature::kMulxAdx)) variants32.emplace_back("mulx/adx", limbs::MontMul32MulxAdx);
+#endif
+  variants32.emplace_back("selected", limbs::SelectedMontMul32());
   std::mt19937_64 rng(19);
-  for (int i = 0; i < 20000; ++i) {
-    const Modulus m = i % 10 == 0 ? RealP() : RandomModulus(rng, 32);
-    Limb a[32], b[32], vector[32], portable[32];
-    RandomOperand(rng, m, a);
-    RandomOperand(rng, m, b);
-    MontMul32Avx2(a, b, vector, m.limbs.data(), m.factor);
-    MontMulPortable(a, b, portable, m.limbs.data(), m.factor, 32);
-    ASSERT_TRUE(std::equal(vector, vector + 32, portable)) << "case " << i;
-    MontMulPortable(a, a, portable, m.limbs.data(), m.factor, 32);
-    MontMul32Avx2(a, a, a, m.limbs.data(), m.factor);  // squaring in place
-    ASSERT_TRUE(std::equal(a, a + 32, portable)) << "square, case " << i;
+  for (const auto& [n, cases, variants] : {std::tuple{32, 1000000, variants32}, std::tuple{10, 300000, variants10}}) {
+    Modulus m = n == 32 ? RealP() : RealQ();
+    for (int i = 0; i < cases; ++i) {
+      if (i % 64 == 0 && i > 0) {
+        const int kind = (i / 64) % 8;
+        m = kind == 0 ? (n == 32 ? RealP() : RealQ()) : RandomModulus(rng, n, kind < 4 ? kind - 1 : -1);
+        if (kind == 4) std::fill(m.limbs.begin() + 1 + static_cast<long>(rng() % static_cast<unsigned>(n - 1)), m.limbs.end(), Limb{0});
+        if (kind == 5) std::fill(m.limbs.begin(), m.limbs.end(), Limb{0xFFFF});
+        SetFactor(m);
+      }
+      Limb ab[2][32];
+      for (Limb* x : ab) {
+        RandomOperand(rng, m, x);
+        switch (rng() % 16) {
+          case 0: std::fill(x, x + n, Limb{0}); x[0] = static_cast<Limb>(rng() % 2); break;
+          case 1: std::copy(m.limbs.begin(), m.limbs.end(), x); x[0] = static_cast<Limb>(x[0] + 1); break;
+          default: break;
+        }
+      }
+      Limb expected[32], got[32];
+      const bool square = i % 8 == 0;
+      const Limb* b = square ? ab[0] : ab[1];
+      limbs::MontMulReference(ab[0], b, expected, m.limbs.data(), m.factor, static_cast<int16_t>(n));
+      for (const auto& [name, mul] : variants) {
+        if (square) {
+          std::copy(ab[0], ab[0] + n, got);
+          mul(got, got, got, m.limbs.data(), m.factor);
+        } else {
+          mul(ab[0], b, got, m.limbs.data(), m.factor);
+        }
+        ASSERT_TRUE(std::equal(got, got + n, expected)) << name << ", n = " << n << ", case " << i;
+      }
+    }
   }
 }
+
+#if LIMBS_HAVE_WORDS
+// The word reduction equals the reference wherever it accepts the shape, and
+// refuses the rest untouched; the word inverse equals the reference for s
+// random, small, near q, at or above q (taken modulo q), zero and powers of two.
+TEST(Limbs, ReductionAndInverseVariantsEqualReference) {
+  std::mt19937_64 rng(23);
+  const std::array<int, 3> shapes[] = {{32, 32, 32}, {32, 10, 32}, {16, 5, 8}, {8, 8, 4}, {12, 5, 3}, {5, 5, 4}};
+  for (int i = 0; i < 200000; ++i) {
+    const auto& [xlen, mlen, steps] = shapes[i % 6];
+    const int kind = i / 6 % 4;
+    Modulus m = kind == 0 && mlen == 32 ? RealP() : kind == 0 && mlen == 10 ? RealQ() : RandomModulus(rng, mlen, kind - 1);
+    Limb x[kMaxLimbs], expected[kMaxLimbs];
+    RandomLimbs(rng, x, xlen);
+    if (i % 11 == 0) std::fill(x, x + xlen, Limb{static_cast<Limb>(i % 2 == 0 ? 0xFFFF : 0)});
+    std::copy(x, x + xlen, expected);
+    const auto [x16, m16, s16] = std::array<int16_t, 3>{static_cast<int16_t>(xlen), static_cast<int16_t>(mlen),
+                                                        static_cast<int16_t>(steps)};
+    limbs::MontReduceReference(expected, m.limbs.data(), m.factor, x16, m16, s16);
+    const bool taken = limbs::MontReduceWords(x, m.limbs.data(), m.factor, x16, m16, s16);
+    ASSERT_EQ(taken, xlen % 4 == 0 && steps % 4 == 0 && (mlen < xlen || m.limbs.back() != 0xFFFF)) << "case " << i;
+    if (!taken) limbs::MontReduceReference(x, m.limbs.data(), m.factor, x16, m16, s16);
+    ASSERT_TRUE(std::equal(x, x + xlen, expected)) << xlen << "/" << mlen << "/" << steps << ", case " << i;
+  }
+
+  uint8_t q[20];
+  limbs_to_bytes(kPrimeQ, q, 20);
+  for (int i = 0; i < 200000; ++i) {
+    uint8_t s[20];
+    RandomBytes(rng, s, 20);
+    switch (i % 8) {
+      case 0: std::fill(s + 1 + rng() % 8, s + 20, uint8_t{0}); break;  // small
+      case 1: std::copy(q, q + 20, s); s[rng() % 3] ^= static_cast<uint8_t>(rng()); break;  // near q
+      case 2: std::fill(s + 17, s + 20, uint8_t{0xFF}); break;  // above q
+      case 3: if (i % 64 == 3) std::copy(q, q + 20, s); if (i % 64 == 11) std::fill(s, s + 20, uint8_t{0}); break;
+      case 4: std::fill(s, s + 20, uint8_t{0}); s[rng() % 20] = static_cast<uint8_t>(1 << rng() % 8); break;
+      default: break;
+    }
+    Limb expected[10], got[10];
+    limbs::ModInverseQReference(s, expected);
+    limbs::ModInverseQWords(s, got);
+    ASSERT_TRUE(std::equal(got, got + 10, expected)) << "case " << i;
+  }
+}
+#endif
 
 // The largest number below 2^(16n) congruent to x modulo m.
 void RaiseToLargestForm(Limb* x, const Modulus& m, BN_CTX* ctx) {

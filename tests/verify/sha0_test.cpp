@@ -1,6 +1,6 @@
 // The 1993 SHA digest: the standard's test vectors, a plain reference model
 // for every padding length, and independence from how the message is split
-// between calls.
+// between calls, on every compression path this CPU runs.
 #include "verify/sha0.h"
 
 #include <gtest/gtest.h>
@@ -11,7 +11,33 @@
 #include <string>
 #include <vector>
 
+#include "cpu/cpu.h"
+#include "verify/sha0_paths.h"
+
 namespace {
+
+// The path under test: each test below runs once per path.
+const sha0::Path* path = &sha0::kPortable;
+
+void Update(const void* data, uint32_t length, Sha0Context& ctx) { sha0::UpdateWith(data, length, ctx, *path); }
+void Final(Sha0Context& ctx) { sha0::FinalWith(ctx, *path); }
+
+class Sha0 : public ::testing::TestWithParam<const sha0::Path*> {
+ protected:
+  void SetUp() override {
+    path = GetParam();
+    if (path == nullptr) GTEST_SKIP() << "this CPU does not run the path";
+  }
+  void TearDown() override { path = &sha0::kPortable; }
+};
+
+#if SHA0_HAVE_SHANI
+const sha0::Path* const kShaNiIfRuns = cpu::Has(cpu::Feature::kShaNi) ? &sha0::kShaNi : nullptr;
+#else
+const sha0::Path* const kShaNiIfRuns = nullptr;
+#endif
+INSTANTIATE_TEST_SUITE_P(Paths, Sha0, ::testing::Values(&sha0::kPortable, kShaNiIfRuns),
+                         [](const auto& test) { return test.index == 0 ? "Portable" : "ShaNi"; });
 
 using Digest = std::array<uint32_t, 5>;
 
@@ -72,8 +98,8 @@ Digest StateOf(const Sha0Context& ctx) { return {ctx.state[0], ctx.state[1], ctx
 Digest DigestInOneCall(const void* data, size_t length) {
   Sha0Context ctx;
   Sha0Init(ctx);
-  Sha0Update(data, static_cast<uint32_t>(length), ctx);
-  Sha0Final(ctx);
+  Update(data, static_cast<uint32_t>(length), ctx);
+  Final(ctx);
   return StateOf(ctx);
 }
 
@@ -84,12 +110,12 @@ Digest DigestInPieces(const uint8_t* data, size_t length, const std::vector<size
   size_t offset = 0;
   for (size_t piece : pieces) {
     piece = std::min(piece, length - offset);
-    Sha0Update(data + offset, static_cast<uint32_t>(piece), ctx);
+    Update(data + offset, static_cast<uint32_t>(piece), ctx);
     offset += piece;
   }
-  Sha0Update(data + offset, static_cast<uint32_t>(length - offset), ctx);
+  Update(data + offset, static_cast<uint32_t>(length - offset), ctx);
   EXPECT_EQ(ctx.byteCount, static_cast<uint32_t>(length));
-  Sha0Final(ctx);
+  Final(ctx);
   return StateOf(ctx);
 }
 
@@ -101,7 +127,7 @@ std::vector<uint8_t> RandomMessage(std::mt19937_64& rng, size_t length) {
 
 const uint8_t* Bytes(const std::string& s) { return reinterpret_cast<const uint8_t*>(s.data()); }
 
-TEST(Sha0, StandardVectors) {
+TEST_P(Sha0, StandardVectors) {
   const std::string abc = "abc";
   const std::string two_blocks = "abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq";
   const std::string million(1000000, 'a');
@@ -112,7 +138,7 @@ TEST(Sha0, StandardVectors) {
 
   Sha0Context ctx;
   Sha0Init(ctx);
-  Sha0Final(ctx);
+  Final(ctx);
   EXPECT_EQ(StateOf(ctx), empty_digest);
   EXPECT_EQ(DigestInOneCall(abc.data(), abc.size()), abc_digest);
   EXPECT_EQ(DigestInOneCall(two_blocks.data(), two_blocks.size()), two_blocks_digest);
@@ -128,7 +154,7 @@ TEST(Sha0, StandardVectors) {
 // Every length up to three blocks and more, so every padding case (the
 // length field in the same block or the next) and every partial word meets
 // the model; each message also starts at every alignment.
-TEST(Sha0, MatchesModelForEveryLengthAndAlignment) {
+TEST_P(Sha0, MatchesModelForEveryLengthAndAlignment) {
   std::mt19937_64 rng(1);
   const std::vector<uint8_t> buffer = RandomMessage(rng, 300);
   for (size_t length = 0; length <= 260; ++length) {
@@ -142,7 +168,7 @@ TEST(Sha0, MatchesModelForEveryLengthAndAlignment) {
 // Splitting at any point, including a first part that ends in the middle of
 // a word so that the second call finishes the block byte by byte and only
 // then takes whole blocks as words.
-TEST(Sha0, AnySplitEqualsOneCall) {
+TEST_P(Sha0, AnySplitEqualsOneCall) {
   std::mt19937_64 rng(2);
   const std::vector<uint8_t> message = RandomMessage(rng, 64 * 6 + 37);
   const Digest whole = ReferenceDigest(message.data(), message.size());
@@ -174,13 +200,13 @@ TEST(Sha0, AnySplitEqualsOneCall) {
 // The buffer is never cleared between blocks: after a compression it holds
 // expanded words, which packing and padding must shift out.  Garbage in every
 // block word at a block boundary stands for any such leftover.
-TEST(Sha0, LeftoversInBlockDoNotLeakIntoTheDigest) {
+TEST_P(Sha0, LeftoversInBlockDoNotLeakIntoTheDigest) {
   std::mt19937_64 rng(3);
   const std::vector<uint8_t> message = RandomMessage(rng, 200);
 
   Sha0Context ctx;
   Sha0Init(ctx);
-  Sha0Update(message.data(), 64, ctx);
+  Update(message.data(), 64, ctx);
   bool any_left = false;
   for (uint32_t word : ctx.block) any_left |= word != 0;
   EXPECT_TRUE(any_left) << "expected expanded words after a compression";
@@ -188,17 +214,17 @@ TEST(Sha0, LeftoversInBlockDoNotLeakIntoTheDigest) {
   for (size_t tail = 0; tail <= 136; ++tail) {
     Sha0Context after_block;
     Sha0Init(after_block);
-    Sha0Update(message.data(), 64, after_block);
-    Sha0Update(message.data() + 64, static_cast<uint32_t>(tail), after_block);
-    Sha0Final(after_block);
+    Update(message.data(), 64, after_block);
+    Update(message.data() + 64, static_cast<uint32_t>(tail), after_block);
+    Final(after_block);
     ASSERT_EQ(StateOf(after_block), ReferenceDigest(message.data(), 64 + tail)) << "tail " << tail;
 
     for (uint32_t pattern : {0xFFFFFFFFu, 0x80000001u, static_cast<uint32_t>(rng())}) {
       Sha0Context dirty;
       Sha0Init(dirty);
       for (auto& word : dirty.block) word = pattern ^ static_cast<uint32_t>(rng());
-      Sha0Update(message.data(), static_cast<uint32_t>(tail), dirty);
-      Sha0Final(dirty);
+      Update(message.data(), static_cast<uint32_t>(tail), dirty);
+      Final(dirty);
       ASSERT_EQ(StateOf(dirty), ReferenceDigest(message.data(), tail)) << "tail " << tail;
     }
   }
@@ -207,29 +233,64 @@ TEST(Sha0, LeftoversInBlockDoNotLeakIntoTheDigest) {
   Sha0Context reused;
   std::memset(&reused, 0xA5, sizeof reused);
   Sha0Init(reused);
-  Sha0Update("abc", 3, reused);
-  Sha0Final(reused);
+  Update("abc", 3, reused);
+  Final(reused);
   EXPECT_EQ(StateOf(reused), (Digest{0x0164b8a9, 0x14cd2a5e, 0x74c4f7ff, 0x082c4d97, 0xf1edf880}));
 }
 
-TEST(Sha0, ZeroLengthUpdateChangesNothing) {
+TEST_P(Sha0, ZeroLengthUpdateChangesNothing) {
   std::mt19937_64 rng(4);
   const std::vector<uint8_t> message = RandomMessage(rng, 100);
   for (uint32_t prefix : {0u, 1u, 3u, 4u, 63u, 64u, 67u}) {
     Sha0Context ctx;
     Sha0Init(ctx);
-    Sha0Update(message.data(), prefix, ctx);
+    Update(message.data(), prefix, ctx);
     Sha0Context before;
     std::memcpy(&before, &ctx, sizeof ctx);
-    Sha0Update(message.data() + prefix, 0, ctx);
-    Sha0Update(nullptr, 0, ctx);
+    Update(message.data() + prefix, 0, ctx);
+    Update(nullptr, 0, ctx);
     EXPECT_EQ(std::memcmp(&before, &ctx, sizeof ctx), 0) << "after " << prefix << " bytes";
   }
 }
 
+// The SHA-NI compression leaves exactly the portable one's chaining words and
+// expanded words, on a million random blocks (every eighth all zeros or all
+// ones) and chaining values: one block from words, or up to four from bytes
+// at any alignment.
+TEST(Sha0Compress, ShaNiEqualsPortable) {
+#if SHA0_HAVE_SHANI
+  if (!cpu::Has(cpu::Feature::kShaNi)) GTEST_SKIP() << "no SHA extensions on this CPU";
+  std::mt19937_64 rng(6);
+  uint8_t data[4 * 64 + 8];
+  for (int i = 0; i < 1000000; ++i) {
+    uint32_t state[2][5], block[2][16];
+    for (uint32_t& word : state[0]) word = static_cast<uint32_t>(rng());
+    for (uint32_t& word : block[0]) word = i % 8 == 0 ? 0u - static_cast<uint32_t>(i % 16 == 0) : static_cast<uint32_t>(rng());
+    std::memcpy(state[1], state[0], sizeof state[0]);
+    std::memcpy(block[1], block[0], sizeof block[0]);
+    if (i % 2 == 0) {
+      sha0::kPortable.words(state[0], block[0]);
+      sha0::kShaNi.words(state[1], block[1]);
+    } else {
+      const size_t count = 1 + static_cast<size_t>(i / 2 % 4), offset = rng() % 8;
+      for (size_t j = 0; j < 64 * count; j += 8) {
+        const uint64_t v = rng();
+        std::memcpy(data + offset + j, &v, 8);
+      }
+      sha0::kPortable.bytes(state[0], block[0], data + offset, count);
+      sha0::kShaNi.bytes(state[1], block[1], data + offset, count);
+    }
+    ASSERT_EQ(std::memcmp(state[0], state[1], sizeof state[0]), 0) << "case " << i;
+    ASSERT_EQ(std::memcmp(block[0], block[1], sizeof block[0]), 0) << "case " << i;
+  }
+#else
+  GTEST_SKIP() << "no SHA-NI path on this architecture";
+#endif
+}
+
 // Several megabytes, fed whole and in pieces of any size, mixed with plain
 // updates.
-TEST(Sha0, UpdateLargeEqualsUpdate) {
+TEST(Sha0Selected, UpdateLargeEqualsUpdate) {
   std::mt19937_64 rng(5);
   std::vector<uint8_t> message((3u << 20) + 123);
   for (size_t i = 0; i + 8 <= message.size(); i += 8) {

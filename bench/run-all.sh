@@ -1,0 +1,142 @@
+#!/usr/bin/env bash
+# All the speed targets in one run, each as a ratio of our time to a
+# reference's time measured in the same run, printed beside its target:
+#   1-2. the kernels, from Google Benchmark (bench_verify's JSON output);
+#   3-6. whole processes, with hyperfine: signcheck url over 400 MB against
+#        `openssl dgst -sha1`, filedigest over 500,000,000 B against
+#        `openssl dgst -sha256`, and signcheck nvl on a 4 KiB list against an
+#        empty C program linked -static-pie (the floor of a process) and
+#        against `minisign -V` on 4 KiB.
+#
+#   bench/run-all.sh [BUILD_DIR]      (default build/release; make bench)
+#
+# Needs the release build with signtool and the benchmarks, a C compiler, and
+# hyperfine, minisign and openssl, which it installs with apt-get when run as
+# root.  The input files, about 900 MB, live in a temporary directory that is
+# removed afterwards.  On a machine shared with other work the figures move
+# by several percent from run to run: compare ratios from one run only.
+set -euo pipefail
+
+here=$(cd "$(dirname "$0")" && pwd)
+build=$(cd "${1:-$here/../build/release}" && pwd)
+signcheck=$build/nvl/signcheck
+filedigest=$build/digest/filedigest
+signtool=$build/tools/signtool
+bench_verify=$build/bench/verify/bench_verify
+key=$here/../keys/development.key
+
+for program in "$signcheck" "$filedigest" "$signtool" "$bench_verify"; do
+  [[ -x $program ]] || { echo "run-all.sh: missing $program: build the release preset first (make build)" >&2; exit 2; }
+done
+for tool in hyperfine:hyperfine minisign:minisign openssl:openssl; do
+  command -v "${tool%%:*}" > /dev/null && continue
+  if [[ $(id -u) == 0 ]] && command -v apt-get > /dev/null; then
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -q "${tool#*:}" > /dev/null
+  fi
+  command -v "${tool%%:*}" > /dev/null || { echo "run-all.sh: needs ${tool%%:*} (apt-get install ${tool#*:})" >&2; exit 2; }
+done
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/signcheck-bench.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+
+echo "preparing inputs in $work"
+# The floor of a process: an empty C program, static and position-independent
+# like our programs.
+printf 'int main(void) { return 0; }\n' > "$work/empty.c"
+"${CC:-cc}" -O2 -static-pie -o "$work/empty" "$work/empty.c"
+
+# A signed list of update locations just under 4 KiB.
+for ((i = 0; i < 100; i++)); do
+  printf 'url=https://mirror%03d.example.net/pub/norvu/updates/\r\n' "$i"
+done | head -c $((4096 - 100)) | sed '$d' > "$work/list.in"
+"$signtool" sign --mode nvl "$key" "$work/list.in" > "$work/list.nvl"
+"$signcheck" nvl "$work/list.nvl" > /dev/null
+
+# 4 KiB signed with a throw-away minisign key without a password.
+head -c 4096 /dev/urandom > "$work/file4k"
+minisign -G -W -p "$work/minisign.pub" -s "$work/minisign.key" > /dev/null
+minisign -S -s "$work/minisign.key" -m "$work/file4k" > /dev/null
+minisign -V -q -p "$work/minisign.pub" -m "$work/file4k"
+
+# A 400 MB URL list file (its content must not begin with whitespace) and a
+# 500,000,000-byte file, of random bytes so that nothing can shortcut them.
+{ printf 'x'; head -c $((400 * 1000 * 1000 - 1)) /dev/urandom; } > "$work/big.in"
+"$signtool" sign --mode url "$key" "$work/big.in" > "$work/big.url"
+rm "$work/big.in"
+"$signcheck" url "$work/big.url" > /dev/null
+head -c 500000000 /dev/urandom > "$work/file500m"
+[[ $("$filedigest" "$work/file500m") == $(openssl dgst -sha256 -r "$work/file500m" | cut -d' ' -f1) ]] ||
+  { echo "run-all.sh: filedigest and openssl disagree on the 500,000,000-byte file" >&2; exit 1; }
+
+echo "== kernels (Google Benchmark)"
+"$bench_verify" --benchmark_filter='^BM_(VerifySignature|OpenSslDsaVerify|Sha0|OpenSslSha1)$' \
+  --benchmark_out="$work/kernels.json" --benchmark_out_format=json > /dev/null
+# Every benchmark's real time in seconds, one "name seconds" line each.
+awk -F'"' '
+  /"name":/ { name = $4 }
+  /"real_time":/ { split($0, v, ": "); time = v[2] + 0 }
+  /"time_unit":/ {
+    scale = $4 == "ns" ? 1 : $4 == "us" ? 1e3 : $4 == "ms" ? 1e6 : 1e9
+    print name, time * scale / 1e9
+  }' "$work/kernels.json" > "$work/kernels.txt"
+cat "$work/kernels.txt"
+
+echo "== whole processes (hyperfine)"
+hyperfine -N --warmup 2 --runs 10 --export-csv "$work/url.csv" \
+  -n "signcheck url" "$signcheck url $work/big.url" \
+  -n "openssl dgst -sha1" "openssl dgst -sha1 $work/big.url"
+hyperfine -N --warmup 2 --runs 10 --export-csv "$work/digest.csv" \
+  -n "filedigest" "$filedigest $work/file500m" \
+  -n "openssl dgst -sha256" "openssl dgst -sha256 $work/file500m"
+# A process of a few milliseconds feels every change in the machine's other
+# load, and hyperfine runs one command's batch after another's: five short
+# rounds in alternating order, and the median of the five rounds' ratios.
+small=("signcheck nvl" "$signcheck nvl $work/list.nvl" "empty -static-pie" "$work/empty"
+       "minisign -V" "minisign -V -q -p $work/minisign.pub -m $work/file4k")
+for round in 1 2 3 4 5; do
+  args=()
+  for ((i = 0; i < ${#small[@]}; i += 2)); do
+    if ((round % 2)); then args+=(-n "${small[i]}" "${small[i + 1]}"); else args=(-n "${small[i]}" "${small[i + 1]}" "${args[@]}"); fi
+  done
+  hyperfine -N --warmup 20 --min-runs 200 --style basic --export-csv "$work/small-$round.csv" "${args[@]}" 2>&1 |
+    grep -E '^Benchmark|Time \('
+done
+# hyperfine's CSV: command,mean,stddev,median,... in seconds.  The median
+# stands up better than the mean to the other work of a shared machine.
+median() { awk -F, -v n="$2" '$1 == n { print $4 }' "$1"; }
+# The median over the rounds of signcheck nvl's time over the reference's,
+# then of each command's time, for the record.
+small_ratio() {
+  for csv in "$work"/small-?.csv; do
+    awk -F, -v r="$1" '$1 == "signcheck nvl" { a = $4 } $1 == r { b = $4 } END { print a / b }' "$csv"
+  done | sort -g | sed -n 3p
+}
+small_time() { for csv in "$work"/small-?.csv; do median "$csv" "$1"; done | sort -g | sed -n 3p; }
+kernel() { awk -v n="$1" '$1 == n { print $2 }' "$work/kernels.txt"; }
+# row WHAT OURS REFERENCE LIMIT [NOTE [RATIO]]: times in seconds; RATIO, when
+# given, replaces OURS / REFERENCE.
+row() {
+  awk -v what="$1" -v a="$2" -v b="$3" -v limit="$4" -v note="${5:-}" -v given="${6:-}" 'BEGIN {
+    r = given != "" ? given : a / b
+    printf "%-55s %5.2fx  target <= %.2fx %-15s %-6s (%s / %s)\n", what, r, limit, note,
+      r <= limit ? "met" : "MISSED", human(a), human(b)
+  }
+  function human(t) {
+    return t >= 1 ? sprintf("%.3f s", t) : t >= 1e-3 ? sprintf("%.2f ms", t * 1e3) : sprintf("%.1f us", t * 1e6)
+  }'
+}
+
+echo
+echo "== ratios, ours / reference: kernels by real time, processes by median wall time"
+echo "   (the 4 KiB rows: median of five rounds' ratios; times are medians for the record)"
+row "VerifySignature 4 KiB / OpenSSL DSA_do_verify with SHA-1" \
+  "$(kernel BM_VerifySignature)" "$(kernel BM_OpenSslDsaVerify)" 0.5 "(stretch 0.35)"
+row "SHA-0 64 MiB / OpenSSL SHA-1" "$(kernel BM_Sha0)" "$(kernel BM_OpenSslSha1)" 1.05
+row "signcheck url 400 MB / openssl dgst -sha1" \
+  "$(median "$work/url.csv" "signcheck url")" "$(median "$work/url.csv" "openssl dgst -sha1")" 1.0
+row "filedigest 500,000,000 B / openssl dgst -sha256" \
+  "$(median "$work/digest.csv" filedigest)" "$(median "$work/digest.csv" "openssl dgst -sha256")" 0.9
+row "signcheck nvl 4 KiB / empty C program -static-pie" \
+  "$(small_time "signcheck nvl")" "$(small_time "empty -static-pie")" 1.2 "" "$(small_ratio "empty -static-pie")"
+row "signcheck nvl 4 KiB / minisign -V 4 KiB" \
+  "$(small_time "signcheck nvl")" "$(small_time "minisign -V")" 0.6 "" "$(small_ratio "minisign -V")"

@@ -1,0 +1,21 @@
+// URL lists (mode url): the signature text stands after "[signature]" and
+// signs everything from the first non-whitespace byte after it to the end
+// of the file.
+#pragma once
+
+#include <cstddef>
+#include <string_view>
+
+inline constexpr std::string_view kUrlMarker = "[signature]";
+// The one byte after the marker is skipped unexamined, by this layout's
+// design: normally the line feed, or the carriage return of CR LF.
+inline constexpr size_t kUrlMarkerStep = kUrlMarker.size() + 1;
+
+// Where the check finds the signature text and the signed content.
+struct UrlLayout {
+  bool has_marker = false;
+  std::string_view signature_text;
+  size_t signed_begin = 0;  // the signed content runs to the end of the file
+};
+
+UrlLayout LocateUrlLayout(std::string_view content);
