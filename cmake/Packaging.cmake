@@ -40,6 +40,11 @@ foreach(package IN LISTS packages)
           DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${package} COMPONENT ${package})
 endforeach()
 
+signcheck_fortify(signcheck filedigest)
+if(TARGET signtool)
+  signcheck_fortify(signtool)
+endif()
+
 # Drops the .comment section (compiler versions) from installed programs, as
 # Debian's own packaging does.
 function(signcheck_drop_comment program component)
