@@ -59,6 +59,7 @@ class LstFaults : public ::testing::Test {
 };
 
 TEST_F(LstFaults, InterruptedAndShortCallsAreRetriedToTheSameResult) {
+  SKIP_WITHOUT_TEST_KEY();
   for (const auto& faults : std::vector<std::map<std::string, std::string>>{
            {},
            {{"FAULT_OPEN_EINTR", "3"}},
@@ -86,6 +87,7 @@ TEST_F(LstFaults, FailuresGiveTheirMessageAndNothingElse) {
 }
 
 TEST_F(LstFaults, AFileThatGrowsIsTakenAtTheSizeFstatReported) {
+  SKIP_WITHOUT_TEST_KEY();
   // One byte fewer than the file holds: the final line feed is left out of
   // the content and of the output, and the signature still verifies.
   const ProcessResult result = Check({{"FAULT_FSTAT_DELTA", "-1"}});
@@ -109,6 +111,7 @@ class UrlFaults : public ::testing::Test {
 };
 
 TEST_F(UrlFaults, EachFailingCallGivesItsMessageAlone) {
+  SKIP_WITHOUT_TEST_KEY();
   ASSERT_EQ(Check({}).status, 0);
 
   // The URL list is opened once: an interrupted open is reported, not retried.

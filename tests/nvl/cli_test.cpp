@@ -30,7 +30,7 @@ std::string SignWithTool(const TempDir& dir, const std::string& mode, const std:
                          const std::string& input) {
   const std::string input_path = dir.Write(name + ".in", input);
   const ProcessResult signed_file =
-      testing_support::Run(SIGNTOOL_PATH, {"signtool", "sign", "--mode", mode, DEVELOPMENT_KEY, input_path});
+      testing_support::Run(SIGNTOOL_PATH, {"signtool", "sign", "--mode", mode, TEST_PRIVATE_KEY, input_path});
   EXPECT_EQ(signed_file.status, 0) << signed_file.err;
   return dir.Write(name, signed_file.out);
 }
@@ -45,6 +45,7 @@ std::string Usage(const std::string& program) {
 }
 
 TEST(CommandLineTest, WrongArgumentCountPrintsUsage) {
+  SKIP_WITHOUT_TEST_KEY();
   TempDir dir;
   const std::string file = SignWithTool(dir, "nvl", "good.nvl", kNvlInput);
   for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
@@ -60,6 +61,7 @@ TEST(CommandLineTest, WrongArgumentCountPrintsUsage) {
 }
 
 TEST(CommandLineTest, ModeWordsMatchOnThreeLettersInAnyCase) {
+  SKIP_WITHOUT_TEST_KEY();
   TempDir dir;
   const std::string nvl = SignWithTool(dir, "nvl", "good.nvl", kNvlInput);
   for (const char* word : {"nvl", "NVL", "nvlist", "Nvl2"}) {
@@ -85,6 +87,7 @@ TEST(CommandLineTest, UnknownModeNeverTouchesTheFile) {
 }
 
 TEST(CommandLineTest, FailedOutputIsNotASuccess) {
+  SKIP_WITHOUT_TEST_KEY();
   TempDir dir;
   const std::string nvl = SignWithTool(dir, "nvl", "good.nvl", kNvlInput);
   EXPECT_EQ(Signcheck({"nvl", nvl}, "/dev/full").status, 74);
@@ -123,6 +126,7 @@ TEST(UnreadableFileTest, EachModeReportsInItsOwnWords) {
 }
 
 TEST(LstFileTest, ReadsFilesAcrossReadSizes) {
+  SKIP_WITHOUT_TEST_KEY();
   TempDir dir;
   for (const size_t size : {1024u, 1025u, 5000u}) {
     std::string input = "[NorvuUpdateList]\r\n[NorvuUpdateListEnd]\r\n[Signature]\r\nSignature=\r\n;";
@@ -147,12 +151,13 @@ TEST(UrlFileTest, OutputOrderThroughAPipe) {
 // signtool verify, the second verifier; the private key file serves as a
 // public one too.
 ProcessResult SigntoolVerify(const std::string& mode, const std::string& file) {
-  return testing_support::Run(SIGNTOOL_PATH, {"signtool", "verify", "--mode", mode, DEVELOPMENT_KEY, file});
+  return testing_support::Run(SIGNTOOL_PATH, {"signtool", "verify", "--mode", mode, TEST_PRIVATE_KEY, file});
 }
 
 // Files signed by signtool sign --mode pass signcheck and signtool verify;
 // changing one signed byte fails both.
 TEST(SignedBySigntoolTest, EveryLayoutPassesAndFailsWhenChanged) {
+  SKIP_WITHOUT_TEST_KEY();
   TempDir dir;
   std::mt19937 random(3);
   struct Layout {

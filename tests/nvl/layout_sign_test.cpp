@@ -48,6 +48,7 @@ int CheckStatus(std::string_view mode, const std::string& content) {
 }
 
 TEST(LayoutSignTaggedTest, ReplacesOldSignatureLinesAndSignsLast) {
+  SKIP_WITHOUT_TEST_KEY();
   const Signed result = Sign("nvl", "sign=00\r\nurl=http://a/\r\nSIGN=11\r\nUrl=http://b/");
   ASSERT_TRUE(result.ok) << result.error;
   EXPECT_EQ(result.signed_bytes, "url=http://a/\r\nUrl=http://b/\r\n");
@@ -74,6 +75,7 @@ TEST(LayoutSignTaggedTest, RefusesWhatTheCheckerWouldReadDifferently) {
 const std::string kRegion = "[NorvuUpdateList]\r\na=1\r\n[NorvuUpdateListEnd]\r\n";
 
 TEST(LayoutSignLstTest, PlacesTheSignatureWhereTheCheckerLooks) {
+  SKIP_WITHOUT_TEST_KEY();
   for (const std::string& after : {
            std::string(),                                          // section appended
            std::string("tail"),                                    // appended after a line end
@@ -103,6 +105,7 @@ TEST(LayoutSignLstTest, RefusesFilesWithoutARegionOrWithTheSignatureInside) {
 }
 
 TEST(LayoutSignUrlTest, PutsTheSignatureAheadOfTheContent) {
+  SKIP_WITHOUT_TEST_KEY();
   const Signed result = Sign("url", "http://a/\n");
   ASSERT_TRUE(result.ok);
   EXPECT_EQ(result.output.substr(0, 13), "[signature]\r\n");
@@ -146,6 +149,7 @@ std::string RandomInput(std::string_view mode, std::mt19937& random) {
 }
 
 TEST_P(LayoutSignPropertyTest, SignedFilesPassAndEverySignedByteCounts) {
+  SKIP_WITHOUT_TEST_KEY();
   const std::string mode = GetParam();
   std::mt19937 random(42);
   for (int round = 0; round < 12; ++round) {

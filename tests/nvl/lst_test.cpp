@@ -28,6 +28,7 @@ std::string Lst(const std::string& before, const std::string& region, const std:
 }
 
 TEST(LstFileTest, ValidFilePrintsTheWholeFile) {
+  SKIP_WITHOUT_TEST_KEY();
   const std::string file = Lst("; header\r\n", kRegion, "[Signature]\r\nSignature=" + kText + "\r\n");
   const Outcome outcome = Check(file);
   EXPECT_EQ(outcome.status, 0);
@@ -35,6 +36,7 @@ TEST(LstFileTest, ValidFilePrintsTheWholeFile) {
 }
 
 TEST(LstFileTest, OutputStopsAtTheFirstNulByte) {
+  SKIP_WITHOUT_TEST_KEY();
   const std::string file = Lst("", kRegion, "[Signature]\r\nSignature=" + kText + "\r\n") + '\0' + "tail";
   const Outcome outcome = Check(file);
   EXPECT_EQ(outcome.status, 0);
@@ -42,6 +44,7 @@ TEST(LstFileTest, OutputStopsAtTheFirstNulByte) {
 }
 
 TEST(LstFileTest, NulByteBeforeTheRegionEndsIsNoSignedData) {
+  SKIP_WITHOUT_TEST_KEY();
   const std::string sig = "[Signature]\r\nSignature=";
   using namespace std::string_literals;
   const std::string region_with_nul = "[NorvuUpdateList]\r\na\0b\r\n[NorvuUpdateListEnd]\r\n"s;
@@ -56,6 +59,7 @@ TEST(LstFileTest, NulByteBeforeTheRegionEndsIsNoSignedData) {
 }
 
 TEST(LstFileTest, OnlyTheRegionIsSigned) {
+  SKIP_WITHOUT_TEST_KEY();
   const std::string before = "x[Signature-not]\r\n";
   const std::string after = "trailing\r\n[Signature]\r\nSignature=" + kText + "\r\n";
   const std::string file = Lst(before, kRegion, after);
@@ -80,6 +84,7 @@ TEST(LstFileTest, OnlyTheRegionIsSigned) {
 }
 
 TEST(LstFileTest, MarkersAreFoundAnywhereAndTheFirstCounts) {
+  SKIP_WITHOUT_TEST_KEY();
   // Markers inside a line, and a second start and end marker.
   const std::string region = "[NorvuUpdateList] a\r\n[NorvuUpdateList]\r\nb [NorvuUpdateListEnd]\r\n";
   const std::string file = "x" + region + "[NorvuUpdateListEnd]\r\n[Signature] Signature=" + SignText(region);
@@ -117,6 +122,7 @@ TEST(LstFileTest, MissingSignature) {
 }
 
 TEST(LstFileTest, SignatureTextForms) {
+  SKIP_WITHOUT_TEST_KEY();
   std::string lower = kText;
   std::transform(lower.begin(), lower.end(), lower.begin(), [](char c) { return static_cast<char>(std::tolower(c)); });
   EXPECT_EQ(Check(kRegion + "[Signature]\r\nSignature=" + lower + "\r\n").status, 0);

@@ -23,12 +23,14 @@ const std::string kSecond = "url=http://two.example/\r\n";
 const std::string kSignedPair = "sign=" + SignText(kFirst + kSecond);
 
 TEST(TaggedListTest, ValidListPrintsEntriesWithTheirLineEnds) {
+  SKIP_WITHOUT_TEST_KEY();
   const Outcome outcome = Check("# mirrors\r\n" + kFirst + kSecond + kSignedPair + "\r\n");
   EXPECT_EQ(outcome.status, 0);
   EXPECT_EQ(outcome.output, "http://one.example/\r\nhttp://two.example/\r\n");
 }
 
 TEST(TaggedListTest, SignatureLineEndDecidesWhatIsDecoded) {
+  SKIP_WITHOUT_TEST_KEY();
   EXPECT_EQ(Check(kFirst + kSecond + kSignedPair).status, 0);  // last line, no line end
   const Outcome feed_only = Check(kFirst + kSecond + kSignedPair + "\n");  // odd length
   EXPECT_EQ(feed_only.status, 70);
@@ -40,6 +42,7 @@ TEST(TaggedListTest, SignatureLineEndDecidesWhatIsDecoded) {
 }
 
 TEST(TaggedListTest, TagsMatchInAnyCaseAndAreSignedAsStored) {
+  SKIP_WITHOUT_TEST_KEY();
   const std::string lines = "URL=http://a/\r\nUrl=http://b/\r\n";
   const Outcome outcome = Check(lines + "sign=" + SignText(lines) + "\r\n");
   EXPECT_EQ(outcome.status, 0);
@@ -49,6 +52,7 @@ TEST(TaggedListTest, TagsMatchInAnyCaseAndAreSignedAsStored) {
 }
 
 TEST(TaggedListTest, UntaggedLinesAreNeitherSignedNorListed) {
+  SKIP_WITHOUT_TEST_KEY();
   const std::string file = "hello\r\n" + kFirst + "msg=not an url\r\n\r\n" + kSecond + "x\n" + kSignedPair + "\r\n";
   const Outcome outcome = Check(file);
   EXPECT_EQ(outcome.status, 0);
@@ -66,6 +70,7 @@ TEST(TaggedListTest, AnyChangeToATaggedLineFails) {
 }
 
 TEST(TaggedListTest, OnlyTheFirstSignatureLineIsRead) {
+  SKIP_WITHOUT_TEST_KEY();
   const std::string file = kFirst + kSecond + kSignedPair + "\r\nurl=http://late.example/\r\nsign=00\r\n";
   const Outcome outcome = Check(file);
   EXPECT_EQ(outcome.status, 0);
@@ -83,6 +88,7 @@ TEST(TaggedListTest, MissingOrWrongSignaturePrintsNothingOfTheFile) {
 }
 
 TEST(TaggedListTest, ValidSignatureWithoutEntries) {
+  SKIP_WITHOUT_TEST_KEY();
   const std::string empty_signed = "sign=" + SignText("") + "\r\n";
   const Outcome nvl = Check("msg=a message\r\n" + empty_signed);
   EXPECT_EQ(nvl.status, 65);
@@ -93,6 +99,7 @@ TEST(TaggedListTest, ValidSignatureWithoutEntries) {
 }
 
 TEST(TaggedListTest, MessageModeListsMessages) {
+  SKIP_WITHOUT_TEST_KEY();
   const std::string lines = "msg=Hello\r\nMSG=\r\n";
   const Outcome outcome = Check("url=http://x/\r\n" + lines + "sign=" + SignText(lines) + "\r\n", "msg=");
   EXPECT_EQ(outcome.status, 0);
@@ -100,6 +107,7 @@ TEST(TaggedListTest, MessageModeListsMessages) {
 }
 
 TEST(TaggedListTest, LongLinesArriveInPiecesOf1022Bytes) {
+  SKIP_WITHOUT_TEST_KEY();
   // 1022 bytes of the first piece, then a piece that is itself a tagged line.
   const std::string first_piece = "url=" + std::string(1018, 'a');
   const std::string second_piece = "url=tail\r\n";
@@ -115,6 +123,7 @@ TEST(TaggedListTest, LongLinesArriveInPiecesOf1022Bytes) {
 }
 
 TEST(TaggedListTest, NulByteInATaggedPieceIsNoValidSignature) {
+  SKIP_WITHOUT_TEST_KEY();
   // The signed data is unchanged by the inserted bytes, but the entry would
   // lose its inner "url=".
   const std::string line = "url=https://dl.example.com/get?url=https://mirror.example.net/pkg\r\n";

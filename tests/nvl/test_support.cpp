@@ -55,10 +55,13 @@ Outcome Capture(const std::function<int(FILE*)>& check) {
 }
 
 std::string SignText(std::string_view bytes) {
+  // Without the key the tests that sign skip, but constants made at start-up
+  // still call this: they get a text of the right form that verifies nowhere.
+  if (std::string_view(TEST_PRIVATE_KEY).empty()) return std::string(80, '0');
   static const signtool::DsaKey* const key = [] {
     auto* loaded = new signtool::DsaKey;
     std::string error;
-    if (!signtool::LoadKey(DEVELOPMENT_KEY, signtool::KeyKind::kPrivate, *loaded, error)) {
+    if (!signtool::LoadKey(TEST_PRIVATE_KEY, signtool::KeyKind::kPrivate, *loaded, error)) {
       throw std::runtime_error(error);
     }
     return loaded;

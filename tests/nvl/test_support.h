@@ -1,5 +1,5 @@
 // Helpers shared by the signcheck tests: temporary directories, captured
-// output of the in-memory checks, signing with the development key and
+// output of the in-memory checks, signing with the compiled-in key and
 // running the built programs.
 #pragma once
 
@@ -38,10 +38,16 @@ struct Outcome {
 // Runs a check that prints to the stream it is given and keeps what it printed.
 Outcome Capture(const std::function<int(FILE*)>& check);
 
-// The 80-digit signature text of bytes, made with the development key.
+// Tests that sign with the compiled-in key's private half skip without it.
+#define SKIP_WITHOUT_TEST_KEY()                   \
+  if (std::string_view(TEST_PRIVATE_KEY).empty()) \
+  GTEST_SKIP() << "no SIGNCHECK_TEST_PRIVATE_KEY: this test signs with the private half of the compiled-in key"
+
+// The 80-digit signature text of bytes, made with the compiled-in key's
+// private half (SIGNCHECK_TEST_PRIVATE_KEY).
 std::string SignText(std::string_view bytes);
 
-// A signature text that the development key never made (valid in form).
+// A signature text that the compiled-in key never made (valid in form).
 inline const std::string kForeignSignature(80, '1');
 
 struct ProcessResult {

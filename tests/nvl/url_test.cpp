@@ -25,12 +25,14 @@ std::string Wrong(const std::string& text) {
 }
 
 TEST(UrlFileTest, ValidFilePrintsTheParseAndSignatureLines) {
+  SKIP_WITHOUT_TEST_KEY();
   const Outcome outcome = Check("[signature]\r\n" + kText + "\r\n" + kContent);
   EXPECT_EQ(outcome.status, 0);
   EXPECT_EQ(outcome.output, kParse + ("Signature: " + kText + "\n"));
 }
 
 TEST(UrlFileTest, WhitespaceAroundTheTextAndBytesBeforeTheMarkerAreFree) {
+  SKIP_WITHOUT_TEST_KEY();
   for (const std::string& file : {
            "[signature]\n" + kText + "\n" + kContent,
            "anything\n\x01\xff[signature]\r\n \t" + kText + " \v\f\r\n\n" + kContent,
@@ -72,6 +74,7 @@ TEST(UrlFileTest, MarkerRightBeforeTheDigitsLosesTheFirstDigit) {
 }
 
 TEST(UrlFileTest, EmptySignedContent) {
+  SKIP_WITHOUT_TEST_KEY();
   EXPECT_EQ(Check("[signature]\r\n" + SignText("")).status, 0);
   EXPECT_EQ(Check("[signature]\r\n" + SignText("") + "\r\n\t ").status, 0);
 }
@@ -85,6 +88,7 @@ TEST(UrlFileTest, FileEndingAtTheMarkerHasAnEmptyText) {
 }
 
 TEST(UrlFileTest, SignatureTextForms) {
+  SKIP_WITHOUT_TEST_KEY();
   std::string lower = kText;
   for (char& c : lower) c = static_cast<char>(std::tolower(c));
   EXPECT_EQ(Check("[signature]\r\n" + lower + "\r\n" + kContent).status, 0);

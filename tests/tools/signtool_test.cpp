@@ -43,7 +43,7 @@ constexpr bool kAddressSanitizer = false;
 #endif
 
 // The private half of the compiled-in key, when the build was given it.
-const std::string kTestKey = SIGNCHECK_TEST_PRIVATE_KEY;
+const std::string kTestKey = TEST_PRIVATE_KEY;
 
 std::string ReadFile(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);

@@ -541,7 +541,7 @@ class MultiExp : public ::testing::Test {
   void SetUp() override {
     signtool::DsaKey key;
     std::string error;
-    ASSERT_TRUE(signtool::LoadKey(SOURCE_DIR "/keys/development.pub", signtool::KeyKind::kPublic, key, error)) << error;
+    ASSERT_TRUE(signtool::LoadKey(BUILTIN_PUBLIC_KEY, signtool::KeyKind::kPublic, key, error)) << error;
     p_ = std::move(key.p);
     g_ = std::move(key.g);
     y_ = std::move(key.y);

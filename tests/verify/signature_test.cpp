@@ -31,8 +31,9 @@ int Verify(const std::vector<uint8_t>& message, const Signature& sig) {
 }
 
 TEST(Verification, SignaturesOfTheDevelopmentKeyVerify) {
+  SKIP_WITHOUT_TEST_KEY();
   std::mt19937_64 rng(30);
-  const signtool::DsaKey& key = DevelopmentKey();
+  const signtool::DsaKey& key = TestKey();
   std::vector<size_t> lengths = {0, 1, 3, 55, 56, 63, 64, 65, 1000, 70000};
   for (int i = 0; i < 30; ++i) lengths.push_back(rng() % 600);
   for (size_t length : lengths) {
@@ -61,6 +62,7 @@ TEST(Verification, SignaturesOfTheDevelopmentKeyVerify) {
 // The digest number is H0 + H1 * 2^32 + ... + H4 * 2^128, built here from
 // the standard's digest words rather than by the signing library.
 TEST(Verification, DigestNumberTakesChainingWordsLeastSignificantFirst) {
+  SKIP_WITHOUT_TEST_KEY();
   auto number = [](std::initializer_list<uint32_t> words) {
     Bn h = Word(0);
     int shift = 0;
@@ -72,7 +74,7 @@ TEST(Verification, DigestNumberTakesChainingWordsLeastSignificantFirst) {
     }
     return h;
   };
-  const signtool::DsaKey& key = DevelopmentKey();
+  const signtool::DsaKey& key = TestKey();
   const Signature abc = SignNumber(key, number({0x0164b8a9, 0x14cd2a5e, 0x74c4f7ff, 0x082c4d97, 0xf1edf880}).get());
   EXPECT_EQ(VerifySignature("abc", 3, kVerifyKey, abc.data()), kVerifyOk);
   EXPECT_EQ(VerifySignature("abd", 3, kVerifyKey, abc.data()), kVerifyMismatch);
@@ -88,9 +90,10 @@ TEST(Verification, DigestNumberTakesChainingWordsLeastSignificantFirst) {
 }
 
 TEST(Verification, EverySignatureBitMatters) {
+  SKIP_WITHOUT_TEST_KEY();
   std::mt19937_64 rng(31);
   const std::vector<uint8_t> message = RandomMessage(rng, 123);
-  const Signature sig = SignData(DevelopmentKey(), message.data(), message.size());
+  const Signature sig = SignData(TestKey(), message.data(), message.size());
   ASSERT_EQ(Verify(message, sig), kVerifyOk);
   for (size_t bit = 0; bit < 320; ++bit) {
     Signature changed = sig;
@@ -100,9 +103,10 @@ TEST(Verification, EverySignatureBitMatters) {
 }
 
 TEST(Verification, DataChangesFail) {
+  SKIP_WITHOUT_TEST_KEY();
   std::mt19937_64 rng(32);
   const std::vector<uint8_t> message = RandomMessage(rng, 200);
-  const Signature sig = SignData(DevelopmentKey(), message.data(), message.size());
+  const Signature sig = SignData(TestKey(), message.data(), message.size());
   ASSERT_EQ(Verify(message, sig), kVerifyOk);
   std::vector<size_t> bits;
   for (size_t bit = 0; bit < 16; ++bit) bits.push_back(bit);                    // first bytes
@@ -122,8 +126,9 @@ TEST(Verification, DataChangesFail) {
 
 // r is tested before s: each range case gives its own code.
 TEST(Verification, ResultCodesOfOutOfRangeSignatures) {
+  SKIP_WITHOUT_TEST_KEY();
   const std::string message = "range cases";
-  const Signature valid = SignData(DevelopmentKey(), message.data(), message.size());
+  const Signature valid = SignData(TestKey(), message.data(), message.size());
   const Bn r = FromBytes(valid.data(), 20), s = FromBytes(valid.data() + 20, 20);
   const Bn q = FromLimbs(kPrimeQ, 10);
   const Bn zero = Word(0), one = Word(1);
@@ -173,9 +178,10 @@ TEST(Verification, ResultCodesOfOutOfRangeSignatures) {
 // h is used as it is, even when it is q or more, and h and h + q are the
 // same number modulo q.
 TEST(Verification, DigestNumberIsNotReduced) {
+  SKIP_WITHOUT_TEST_KEY();
   std::mt19937_64 rng(33);
   BnCtx ctx = NewCtx();
-  const signtool::DsaKey& key = DevelopmentKey();
+  const signtool::DsaKey& key = TestKey();
   const Bn q = FromLimbs(kPrimeQ, 10);
 
   const Bn top = Sub(PowerOfTwo(160).get(), Word(1).get());
@@ -223,9 +229,10 @@ int RaiseBaseTable(uint16_t (*table)[32], const BIGNUM* p) {
 }
 
 TEST(Verification, KeyAndTableEntriesAboveP) {
+  SKIP_WITHOUT_TEST_KEY();
   std::mt19937_64 rng(34);
   BnCtx ctx = NewCtx();
-  const signtool::DsaKey& key = DevelopmentKey();
+  const signtool::DsaKey& key = TestKey();
   const BIGNUM* p = key.p.get();
 
   static uint16_t base_table[64][32];
@@ -234,7 +241,7 @@ TEST(Verification, KeyAndTableEntriesAboveP) {
 
   KeyRecord development{};
   std::memcpy(development.data(), kVerifyKey, 256);
-  ASSERT_EQ(development, MakeKeyRecord(p, key.y.get())) << "the built-in key record is not the development key";
+  ASSERT_EQ(development, MakeKeyRecord(p, key.y.get())) << "the built-in key record is not the test key's";
   KeyRecord raised_development = development;
   RaiseKeyRecord(raised_development, p);
 

@@ -1,4 +1,4 @@
-// Signing with the development key for the verification tests, and the
+// Signing with the compiled-in key's private half for the verification tests, and the
 // forms the verification takes: 40-byte signatures, digest contexts and key
 // records.
 #pragma once
@@ -8,6 +8,7 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "tests/verify/bignum_util.h"
 #include "tools/dsa_keys.h"
@@ -19,12 +20,17 @@ namespace signing {
 using Signature = std::array<uint8_t, 40>;
 using KeyRecord = std::array<uint8_t, 256>;
 
-// The development key pair, loaded once per process.
-inline const signtool::DsaKey& DevelopmentKey() {
+// Tests that sign with the compiled-in key's private half skip without it.
+#define SKIP_WITHOUT_TEST_KEY()                   \
+  if (std::string_view(TEST_PRIVATE_KEY).empty()) \
+  GTEST_SKIP() << "no SIGNCHECK_TEST_PRIVATE_KEY: this test signs with the private half of the compiled-in key"
+
+// The private half of the compiled-in key, loaded once per process.
+inline const signtool::DsaKey& TestKey() {
   static const signtool::DsaKey key = [] {
     signtool::DsaKey k;
     std::string error;
-    if (!signtool::LoadKey(SOURCE_DIR "/keys/development.key", signtool::KeyKind::kPrivate, k, error)) {
+    if (!signtool::LoadKey(TEST_PRIVATE_KEY, signtool::KeyKind::kPrivate, k, error)) {
       ADD_FAILURE() << error;
     }
     return k;
