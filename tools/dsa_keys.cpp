@@ -52,6 +52,15 @@ bool HasOrderQ(const BIGNUM* a, const BIGNUM* p, const BIGNUM* q, BN_CTX* ctx) {
 
 bool IsPrime(const BIGNUM* n, BN_CTX* ctx) { return BN_check_prime(n, ctx, nullptr) == 1; }
 
+// signcheck takes its result out of Montgomery form with 512-bit steps that
+// keep no carry past the top limb; that is exact only while p stays below
+// 2^512 - 2^496, that is while p's top 16 bits are not all set.
+bool FitsCheckerReduction(const BIGNUM* p) {
+  Bn top = NewBn();
+  BN_rshift(top.get(), p, kPrimePBits - 16);
+  return BN_get_word(top.get()) != 0xFFFF;
+}
+
 // value * 2^512 mod p: the Montgomery form the verification works in.
 Bn MontgomeryForm(const BIGNUM* value, const BIGNUM* p, BN_CTX* ctx) {
   Bn r = NewBn();
@@ -224,6 +233,10 @@ bool CheckKey(const DsaKey& key, std::string& error) {
     error = "p must have exactly 512 bits";
     return false;
   }
+  if (!FitsCheckerReduction(key.p.get())) {
+    error = "p must lie below 2^512 - 2^496 (its top 16 bits not all set)";
+    return false;
+  }
   if (BN_num_bits(key.q.get()) != kPrimeQBits) {
     error = "q must have exactly 160 bits";
     return false;
@@ -290,7 +303,7 @@ bool GenerateKey(DsaKey& key, std::string& error) {
     BN_mod(rem.get(), p.get(), two_q.get(), ctx.get());
     BN_sub(p.get(), p.get(), rem.get());
     BN_add_word(p.get(), 1);
-    if (BN_num_bits(p.get()) == kPrimePBits && IsPrime(p.get(), ctx.get())) break;
+    if (BN_num_bits(p.get()) == kPrimePBits && FitsCheckerReduction(p.get()) && IsPrime(p.get(), ctx.get())) break;
   }
   // g = h^((p - 1) / q) for the first h = 2, 3, ... that does not give 1.
   Bn e = CopyBn(p.get());

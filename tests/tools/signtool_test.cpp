@@ -387,6 +387,32 @@ TEST_F(Signtool, BadKeyFiles) {
   ExpectFailure({"sign", kPrivateKey, (dir_ / "no-such-file").string()}, "missing input file");
 }
 
+// A sound domain whose p has its top 16 bits set is refused: signcheck's
+// reduction out of Montgomery form would lose a carry with it.
+TEST_F(Signtool, KeysWithPNearTheTopAreRefused) {
+  BnCtx ctx = NewCtx();
+  Bn q = NewBn(), p = NewBn(), rem = NewBn();
+  ASSERT_EQ(BN_generate_prime_ex(q.get(), 160, 0, nullptr, nullptr, nullptr), 1);
+  const Bn two_q = Add(q.get(), q.get());
+  const Bn floor = Sub(PowerOfTwo(512).get(), PowerOfTwo(496).get());
+  do {  // p = 1 mod 2q, prime, in [2^512 - 2^496, 2^512)
+    ASSERT_EQ(BN_rand_range(p.get(), PowerOfTwo(496).get()), 1);
+    ASSERT_EQ(BN_add(p.get(), p.get(), floor.get()), 1);
+    ASSERT_EQ(BN_mod(rem.get(), p.get(), two_q.get(), ctx.get()), 1);
+    ASSERT_EQ(BN_sub(p.get(), p.get(), rem.get()), 1);
+    ASSERT_EQ(BN_add_word(p.get(), 1), 1);
+  } while (BN_cmp(p.get(), floor.get()) < 0 || BN_check_prime(p.get(), ctx.get(), nullptr) != 1);
+  Bn cofactor = NewBn();
+  ASSERT_EQ(BN_div(cofactor.get(), nullptr, Sub(p.get(), BN_value_one()).get(), q.get(), ctx.get()), 1);
+  const Bn g = ModExp(Word(2).get(), cofactor.get(), p.get(), ctx.get());
+  const Bn y = ModExp(g.get(), Word(12345).get(), p.get(), ctx.get());
+  WriteFile(dir_ / "top.pub", "p = " + Hex(p.get()) + "\nq = " + Hex(q.get()) + "\ng = " + Hex(g.get()) +
+                                  "\ny = " + Hex(y.get()) + "\n");
+  const Outcome o = RunSigntool(dir_, {"constants", (dir_ / "top.pub").string()});
+  EXPECT_EQ(o.status, 1);
+  EXPECT_NE(o.err.find("2^512 - 2^496"), std::string::npos) << o.err;
+}
+
 // A path that opens but cannot be read (a directory) is a failure like any
 // other, for the key file and for the file to sign.
 TEST_F(Signtool, UnreadablePathsFailCleanly) {
