@@ -63,8 +63,7 @@ void Sha256Transform(Sha256Context& ctx, const uint8_t* data, int32_t blocks) {
 
 void Sha256Init(Sha256Context& ctx) {
   static constexpr uint32_t kInitialState[8] = {
-      0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a,
-      0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19,
+      0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a, 0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19,
   };
   std::memcpy(ctx.state, kInitialState, sizeof ctx.state);
   ctx.totalLength = 0;
@@ -75,9 +74,7 @@ void Sha256Update(Sha256Context& ctx, const uint8_t* data, uint32_t length) {
   sha256::UpdateWith(ctx, data, length, sha256::SelectedCompress());
 }
 
-void Sha256Final(Sha256Context& ctx, uint8_t* out) {
-  sha256::FinalWith(ctx, out, sha256::SelectedCompress());
-}
+void Sha256Final(Sha256Context& ctx, uint8_t* out) { sha256::FinalWith(ctx, out, sha256::SelectedCompress()); }
 
 void Sha256Digest(const uint8_t* data, uint32_t length, uint8_t* out) {
   Sha256Context ctx;

@@ -25,8 +25,8 @@ inline uint32_t LoadBigEndian(const uint8_t* p) {
 // One step of the 64.  Instead of shifting a..h down by one every step, the
 // caller rotates the roles of its eight variables, so no values move.  Ch is
 // written as g ^ (e & (f ^ g)): the same function, one operation fewer.
-inline void Step(uint32_t a, uint32_t b, uint32_t c, uint32_t& d, uint32_t e, uint32_t f,
-                 uint32_t g, uint32_t& h, uint32_t k_plus_w) {
+inline void Step(uint32_t a, uint32_t b, uint32_t c, uint32_t& d, uint32_t e, uint32_t f, uint32_t g, uint32_t& h,
+                 uint32_t k_plus_w) {
   const uint32_t t1 = h + (Rotr(e, 6) ^ Rotr(e, 11) ^ Rotr(e, 25)) + (g ^ (e & (f ^ g))) + k_plus_w;
   const uint32_t t2 = (Rotr(a, 2) ^ Rotr(a, 13) ^ Rotr(a, 22)) + ((a & (b ^ c)) ^ (b & c));
   d += t1;
@@ -79,8 +79,11 @@ void CompressPortable(uint32_t* state, const uint8_t* data, size_t blocks) {
       Step(c, d, e, f, g, h, a, b, kRoundConstants[t + 6] + Expand(w, t + 6));
       Step(b, c, d, e, f, g, h, a, kRoundConstants[t + 7] + Expand(w, t + 7));
     }
+    // The eight words in two rows.
+    // clang-format off
     state[0] += a; state[1] += b; state[2] += c; state[3] += d;
     state[4] += e; state[5] += f; state[6] += g; state[7] += h;
+    // clang-format on
   }
 }
 

@@ -53,6 +53,8 @@ SHA256_SHANI_TARGET void CompressShaNi(uint32_t* state, const uint8_t* data, siz
     __m128i m3 = _mm_shuffle_epi8(_mm_loadu_si128(in + 3), byte_swap);
 
     // Written out rather than looped so that m0..m3 stay in registers.
+    // A table: one row per four steps.
+    // clang-format off
     FourSteps(abef, cdgh, m0, 0);   NextWords(m0, m1, m2, m3);
     FourSteps(abef, cdgh, m1, 4);   NextWords(m1, m2, m3, m0);
     FourSteps(abef, cdgh, m2, 8);   NextWords(m2, m3, m0, m1);
@@ -65,6 +67,7 @@ SHA256_SHANI_TARGET void CompressShaNi(uint32_t* state, const uint8_t* data, siz
     FourSteps(abef, cdgh, m1, 36);  NextWords(m1, m2, m3, m0);
     FourSteps(abef, cdgh, m2, 40);  NextWords(m2, m3, m0, m1);
     FourSteps(abef, cdgh, m3, 44);  NextWords(m3, m0, m1, m2);
+    // clang-format on
     FourSteps(abef, cdgh, m0, 48);
     FourSteps(abef, cdgh, m1, 52);
     FourSteps(abef, cdgh, m2, 56);

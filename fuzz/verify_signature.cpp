@@ -9,8 +9,8 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < kSignatureSize) return 0;
   const uint8_t* signature = data;
-  const int result = VerifySignature(data + kSignatureSize, static_cast<int>(size - kSignatureSize),
-                                     kVerifyKey, signature);
+  const int result =
+      VerifySignature(data + kSignatureSize, static_cast<int>(size - kSignatureSize), kVerifyKey, signature);
   if (result != kVerifyOutOfRange && result != kVerifyZero && result != kVerifyMismatch) __builtin_trap();
   return 0;
 }

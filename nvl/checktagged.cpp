@@ -43,10 +43,9 @@ TaggedListRead ReadTaggedList(FILE* stream, const char* tag, size_t size_hint) {
       if (list.Take(std::string_view(piece, length), tag)) {
         uint8_t signature[kTaggedSignatureBufferSize] = {};
         HexToBytes(piece + kSignTag.size(), signature, sizeof signature);
-        result.signature_valid =
-            VerifySignatureLarge(list.signed_data.data(), list.signed_data.size(), kVerifyKey, signature) ==
-                kVerifyOk &&
-            !list.piece_held_nul;
+        result.signature_valid = VerifySignatureLarge(list.signed_data.data(), list.signed_data.size(), kVerifyKey,
+                                                      signature) == kVerifyOk &&
+                                 !list.piece_held_nul;
         break;
       }
     }
@@ -58,9 +57,7 @@ TaggedListRead ReadTaggedList(FILE* stream, const char* tag, size_t size_hint) {
   return result;
 }
 
-const char* EntryWords(const char* tag) {
-  return std::strcmp(tag, "msg=") == 0 ? "Norvu " : "Norvu Updates URL's";
-}
+const char* EntryWords(const char* tag) { return std::strcmp(tag, "msg=") == 0 ? "Norvu " : "Norvu Updates URL's"; }
 
 int ReportTaggedList(const TaggedListRead& read, const char* file_name, const char* tag, FILE* out) {
   if (read.out_of_memory) {

@@ -32,14 +32,12 @@ constexpr int kHalf = kSignatureSize / 2;  // r, then s, least significant byte 
 // DSA over the 20 big-endian bytes of the SHA-0 digest number of bytes.
 bool DsaVerifies(const signtool::DsaKey& key, std::string_view bytes, const uint8_t* signature) {
   uint8_t digest[20];
-  if (BN_bn2binpad(signtool::DigestNumber(bytes.data(), bytes.size()).get(), digest, sizeof digest) !=
-      sizeof digest) {
+  if (BN_bn2binpad(signtool::DigestNumber(bytes.data(), bytes.size()).get(), digest, sizeof digest) != sizeof digest) {
     return false;
   }
   const std::unique_ptr<DSA, DsaFree> dsa(DSA_new());
   const std::unique_ptr<DSA_SIG, DsaSigFree> sig(DSA_SIG_new());
-  if (!dsa || !sig ||
-      DSA_set0_pqg(dsa.get(), BN_dup(key.p.get()), BN_dup(key.q.get()), BN_dup(key.g.get())) != 1 ||
+  if (!dsa || !sig || DSA_set0_pqg(dsa.get(), BN_dup(key.p.get()), BN_dup(key.q.get()), BN_dup(key.g.get())) != 1 ||
       DSA_set0_key(dsa.get(), BN_dup(key.y.get()), nullptr) != 1 ||
       DSA_SIG_set0(sig.get(), BN_lebin2bn(signature, kHalf, nullptr), BN_lebin2bn(signature + kHalf, kHalf, nullptr)) !=
           1) {
@@ -111,8 +109,7 @@ bool VerifyUrl(std::string_view content, const signtool::DsaKey& key, std::strin
 
 }  // namespace
 
-bool VerifyInLayout(std::string_view mode, std::string_view content, const signtool::DsaKey& key,
-                    std::string& error) {
+bool VerifyInLayout(std::string_view mode, std::string_view content, const signtool::DsaKey& key, std::string& error) {
   if (mode == "nvl") return VerifyTagged("url=", content, key, error);
   if (mode == "msg") return VerifyTagged("msg=", content, key, error);
   if (mode == "lst") return VerifyLst(content, key, error);

@@ -12,8 +12,7 @@
 
 // Whether `signcheck MODE` built with key would accept content (mode "nvl",
 // "msg", "lst" or "url"); when not, error says why in one line.
-bool VerifyInLayout(std::string_view mode, std::string_view content, const signtool::DsaKey& key,
-                    std::string& error);
+bool VerifyInLayout(std::string_view mode, std::string_view content, const signtool::DsaKey& key, std::string& error);
 
 // signtool verify --mode MODE PUBLIC_FILE FILE: prints nothing and returns 0
 // when FILE is valid; otherwise one line on stderr and 1 (2 for an unknown

@@ -185,8 +185,8 @@ void exp_window_next(const uint8_t* piece, int16_t& position, int16_t& digit, in
   digit = static_cast<int16_t>((v - 1) / 2);
 }
 
-void mont_multi_exp_with_base(Limb* acc, const uint8_t* exp1, const Limb (*base_table)[32],
-                              const Limb (*key_table)[32], const uint8_t* exp2) {
+void mont_multi_exp_with_base(Limb* acc, const uint8_t* exp1, const Limb (*base_table)[32], const Limb (*key_table)[32],
+                              const uint8_t* exp2) {
   // Scanner 2k reads piece k of exp1 (width 5, base table), scanner 2k + 1
   // piece k of exp2 (width 2, key table); this is also the visiting order.
   int16_t position[8];

@@ -49,8 +49,8 @@ void exp_window_next(const uint8_t* piece, int16_t& position, int16_t& digit, in
 void mont_multi_exp(Limb* acc, const uint8_t* exp1, const Limb (*key_table)[32], const uint8_t* exp2);
 
 // The same over a base table other than kBaseTable (64 entries of 32 limbs).
-void mont_multi_exp_with_base(Limb* acc, const uint8_t* exp1, const Limb (*base_table)[32],
-                              const Limb (*key_table)[32], const uint8_t* exp2);
+void mont_multi_exp_with_base(Limb* acc, const uint8_t* exp1, const Limb (*base_table)[32], const Limb (*key_table)[32],
+                              const uint8_t* exp2);
 
 // out (10 limbs) = s^-1 mod q, fully reduced, for the 20-byte little-endian s.
 // s is taken modulo q first; s = 0 (mod q) gives 0.

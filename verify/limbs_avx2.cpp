@@ -15,8 +15,8 @@ namespace {
 // Adds the 32 products x[j] * factor (x widened to 32-bit lanes in xv) into
 // the redundant accumulator at position `at`: the low halves into low[at + j],
 // the high halves into high[at + j], which stands for position at + j + 1.
-__attribute__((target("avx2"))) inline void AddRow(const __m256i xv[4], uint32_t factor, uint32_t* low,
-                                                   uint32_t* high, int at) {
+__attribute__((target("avx2"))) inline void AddRow(const __m256i xv[4], uint32_t factor, uint32_t* low, uint32_t* high,
+                                                   int at) {
   const __m256i f = _mm256_set1_epi32(static_cast<int>(factor));
   const __m256i mask = _mm256_set1_epi32(0xFFFF);
   for (int k = 0; k < 4; ++k) {

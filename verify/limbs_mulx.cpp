@@ -17,6 +17,8 @@ namespace limbs {
 
 namespace {
 
+// Assembly text, one instruction a line.
+// clang-format off
 #define MULX_STEP(j, lo_into, hi_into)          \
   "mulxq " #j "*8(%[x]), %[lo], %[hi]\n\t"      \
   "adcxq %[lo], %[" #lo_into "]\n\t"            \
@@ -25,14 +27,14 @@ namespace {
 #define MULX_ROW                                                                        \
   MULX_STEP(0, t0, t1) MULX_STEP(1, t1, t2) MULX_STEP(2, t2, t3) MULX_STEP(3, t3, t4)   \
   MULX_STEP(4, t4, t5) MULX_STEP(5, t5, t6) MULX_STEP(6, t6, t7) MULX_STEP(7, t7, t8)
+// clang-format on
 
 // t0..t8 += x * d for the eight words at x (read straight from the limbs,
 // which on this little-endian CPU are those words); the carry out of t8 (0 or
 // 1 here) is returned.
-__attribute__((target("bmi2,adx"))) inline uint64_t AddRow(const Limb* x, uint64_t d, uint64_t& t0,
-                                                           uint64_t& t1, uint64_t& t2, uint64_t& t3,
-                                                           uint64_t& t4, uint64_t& t5, uint64_t& t6,
-                                                           uint64_t& t7, uint64_t& t8) {
+__attribute__((target("bmi2,adx"))) inline uint64_t AddRow(const Limb* x, uint64_t d, uint64_t& t0, uint64_t& t1,
+                                                           uint64_t& t2, uint64_t& t3, uint64_t& t4, uint64_t& t5,
+                                                           uint64_t& t6, uint64_t& t7, uint64_t& t8) {
   uint64_t lo, hi;
   asm("xorl %k[lo], %k[lo]\n\t"  // clears both flags
       MULX_ROW
@@ -41,8 +43,8 @@ __attribute__((target("bmi2,adx"))) inline uint64_t AddRow(const Limb* x, uint64
       "adcxq %[lo], %[t8]\n\t"
       "adoxq %[lo], %[hi]\n\t"
       "adcxq %[lo], %[hi]\n\t"
-      : [lo] "=&r"(lo), [hi] "=&r"(hi), [t0] "+r"(t0), [t1] "+r"(t1), [t2] "+r"(t2), [t3] "+r"(t3),
-        [t4] "+r"(t4), [t5] "+r"(t5), [t6] "+r"(t6), [t7] "+r"(t7), [t8] "+r"(t8)
+      : [lo] "=&r"(lo), [hi] "=&r"(hi), [t0] "+r"(t0), [t1] "+r"(t1), [t2] "+r"(t2), [t3] "+r"(t3), [t4] "+r"(t4),
+        [t5] "+r"(t5), [t6] "+r"(t6), [t7] "+r"(t7), [t8] "+r"(t8)
       : [x] "r"(x), "d"(d)
       : "cc", "memory");
   return hi;
@@ -63,9 +65,9 @@ __attribute__((target("bmi2,adx"))) void MontMul32MulxAdx(const Limb* a16, const
   // of them and the reduction retires the lowest, which becomes the top of
   // the next row.  Written out so that the ring is renamed, never moved.
   uint64_t r0 = 0, r1 = 0, r2 = 0, r3 = 0, r4 = 0, r5 = 0, r6 = 0, r7 = 0, r8 = 0, r9 = 0;
-#define MONT_ROW(i, t0, t1, t2, t3, t4, t5, t6, t7, t8, t9)              \
-  (t9) = AddRow(a16, b[i], t0, t1, t2, t3, t4, t5, t6, t7, t8);          \
-  (t9) += AddRow(m16, (t0) * k, t0, t1, t2, t3, t4, t5, t6, t7, t8);
+#define MONT_ROW(i, t0, t1, t2, t3, t4, t5, t6, t7, t8, t9)     \
+  (t9) = AddRow(a16, b[i], t0, t1, t2, t3, t4, t5, t6, t7, t8); \
+  (t9) += AddRow(m16, (t0)*k, t0, t1, t2, t3, t4, t5, t6, t7, t8);
   MONT_ROW(0, r0, r1, r2, r3, r4, r5, r6, r7, r8, r9)
   MONT_ROW(1, r1, r2, r3, r4, r5, r6, r7, r8, r9, r0)
   MONT_ROW(2, r2, r3, r4, r5, r6, r7, r8, r9, r0, r1)

@@ -30,14 +30,13 @@ constexpr uint32_t kRound4 = 0xCA62C1D6;
 
 // Expanded word t >= 16, stored back over word t - 16.  Unlike the later
 // revision of the standard, the word is not rotated.
-#define SHA0_EXPAND(w, t) \
-  ((w)[(t) & 15] = (w)[((t) - 3) & 15] ^ (w)[((t) - 8) & 15] ^ (w)[((t) - 14) & 15] ^ (w)[(t) & 15])
+#define SHA0_EXPAND(w, t) ((w)[(t)&15] = (w)[((t)-3) & 15] ^ (w)[((t)-8) & 15] ^ (w)[((t)-14) & 15] ^ (w)[(t)&15])
 
 // One step with the variables renamed instead of moved.
-#define SHA0_STEP(f, k, a, b, c, d, e, x)     \
-  do {                                        \
+#define SHA0_STEP(f, k, a, b, c, d, e, x)         \
+  do {                                            \
     (e) += Rotl(a, 5) + (f)(b, c, d) + (k) + (x); \
-    (b) = Rotl(b, 30);                        \
+    (b) = Rotl(b, 30);                            \
   } while (0)
 
 #define SHA0_FIVE(f, k, x0, x1, x2, x3, x4) \
@@ -47,12 +46,11 @@ constexpr uint32_t kRound4 = 0xCA62C1D6;
   SHA0_STEP(f, k, c, d, e, a, b, x3);       \
   SHA0_STEP(f, k, b, c, d, e, a, x4)
 
-#define SHA0_FIVE_LOADED(f, k, t) \
-  SHA0_FIVE(f, k, w[(t)], w[(t) + 1], w[(t) + 2], w[(t) + 3], w[(t) + 4])
+#define SHA0_FIVE_LOADED(f, k, t) SHA0_FIVE(f, k, w[(t)], w[(t) + 1], w[(t) + 2], w[(t) + 3], w[(t) + 4])
 
-#define SHA0_FIVE_EXPANDED(f, k, t)                                                   \
-  SHA0_FIVE(f, k, SHA0_EXPAND(w, (t)), SHA0_EXPAND(w, (t) + 1), SHA0_EXPAND(w, (t) + 2), \
-            SHA0_EXPAND(w, (t) + 3), SHA0_EXPAND(w, (t) + 4))
+#define SHA0_FIVE_EXPANDED(f, k, t)                                                                               \
+  SHA0_FIVE(f, k, SHA0_EXPAND(w, (t)), SHA0_EXPAND(w, (t) + 1), SHA0_EXPAND(w, (t) + 2), SHA0_EXPAND(w, (t) + 3), \
+            SHA0_EXPAND(w, (t) + 4))
 
 // Compresses the block in w into state: all 80 steps in a straight line,
 // with the expansion kept in the block's own sixteen words.  Afterwards the

@@ -30,11 +30,11 @@ SHA0_SHANI_TARGET inline __m128i NextWords(__m128i m0, __m128i m1, __m128i m2, _
 SHA0_SHANI_TARGET inline __m128i ReverseLanes(__m128i v) { return _mm_shuffle_epi32(v, 0x1B); }
 
 // Four steps with words w; e_next becomes the e input of the next four.
-#define SHA0_FOUR(kind, w)                         \
-  do {                                             \
-    e = _mm_sha1nexte_epu32(before, (w));          \
-    before = abcd;                                 \
-    abcd = _mm_sha1rnds4_epu32(abcd, e, (kind));   \
+#define SHA0_FOUR(kind, w)                       \
+  do {                                           \
+    e = _mm_sha1nexte_epu32(before, (w));        \
+    before = abcd;                               \
+    abcd = _mm_sha1rnds4_epu32(abcd, e, (kind)); \
   } while (0)
 
 #define SHA0_FOUR_EXPANDED(kind, m0, m1, m2, m3) \
@@ -45,8 +45,7 @@ SHA0_SHANI_TARGET inline __m128i ReverseLanes(__m128i v) { return _mm_shuffle_ep
 
 // One block in m0..m3 (earliest word highest); afterwards m0..m3 hold words
 // 64..79.
-SHA0_SHANI_TARGET inline void Block(__m128i& abcd, __m128i& e0, __m128i& m0, __m128i& m1, __m128i& m2,
-                                    __m128i& m3) {
+SHA0_SHANI_TARGET inline void Block(__m128i& abcd, __m128i& e0, __m128i& m0, __m128i& m1, __m128i& m2, __m128i& m3) {
   const __m128i abcd_before_block = abcd;
   const __m128i e_before_block = e0;
   __m128i e = _mm_add_epi32(e0, m0);

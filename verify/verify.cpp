@@ -24,8 +24,8 @@ int RangeCode(const Limb* x) {
 
 }  // namespace
 
-int VerifyDigestSignatureWithBase(const uint8_t* key, const uint8_t* signature,
-                                  const Sha0Context& context, const uint16_t (*base_table)[32]) {
+int VerifyDigestSignatureWithBase(const uint8_t* key, const uint8_t* signature, const Sha0Context& context,
+                                  const uint16_t (*base_table)[32]) {
   Limb r[kQLimbs] = {};
   Limb w[kQLimbs] = {};
   Limb scratch[kQLimbs] = {};

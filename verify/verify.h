@@ -30,5 +30,5 @@ int VerifyDigestSignature(const uint8_t* key, const uint8_t* signature, const Sh
 
 // The same with a base table other than kBaseTable (64 entries of 32 limbs
 // in the form kBaseTable has); for tests of unreduced tables.
-int VerifyDigestSignatureWithBase(const uint8_t* key, const uint8_t* signature,
-                                  const Sha0Context& context, const uint16_t (*base_table)[32]);
+int VerifyDigestSignatureWithBase(const uint8_t* key, const uint8_t* signature, const Sha0Context& context,
+                                  const uint16_t (*base_table)[32]);

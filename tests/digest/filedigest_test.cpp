@@ -120,8 +120,7 @@ TEST_F(Filedigest, LargeFileMatchesTheDigestOfItsContent) {
   std::string content(3 * 256 * 1024 + 4 * 1024 + 17, '\0');
   for (char& byte : content) byte = static_cast<char>(random());
   uint8_t digest[32];
-  Sha256Digest(reinterpret_cast<const uint8_t*>(content.data()), static_cast<uint32_t>(content.size()),
-               digest);
+  Sha256Digest(reinterpret_cast<const uint8_t*>(content.data()), static_cast<uint32_t>(content.size()), digest);
   std::string expected;
   char pair[3];
   for (uint8_t byte : digest) {

@@ -19,11 +19,11 @@ using testing_support::TempDir;
 
 // Runs a program with the interposer preloaded and the given fault settings
 // aimed at `target`.
-ProcessResult RunWithFaults(const std::string& program, const std::vector<std::string>& argv,
-                            const std::string& target, const std::map<std::string, std::string>& faults) {
-  static const char* const kSettings[] = {"FAULT_OPEN_EINTR", "FAULT_READ_EINTR", "FAULT_READ_MAX",
-                                          "FAULT_READ_EIO_AT", "FAULT_FSTAT_DELTA", "FAULT_FSTAT_FAIL",
-                                          "FAULT_MMAP_FAIL", "FAULT_MMAP_TRUNCATE"};
+ProcessResult RunWithFaults(const std::string& program, const std::vector<std::string>& argv, const std::string& target,
+                            const std::map<std::string, std::string>& faults) {
+  static const char* const kSettings[] = {"FAULT_OPEN_EINTR",  "FAULT_READ_EINTR",   "FAULT_READ_MAX",
+                                          "FAULT_READ_EIO_AT", "FAULT_FSTAT_DELTA",  "FAULT_FSTAT_FAIL",
+                                          "FAULT_MMAP_FAIL",   "FAULT_MMAP_TRUNCATE"};
   for (const char* name : kSettings) unsetenv(name);
   for (const auto& [name, value] : faults) setenv(name.c_str(), value.c_str(), 1);
   setenv("FAULT_PATH", target.c_str(), 1);
@@ -44,7 +44,8 @@ class LstFaults : public ::testing::Test {
   void SetUp() override {
     // Long enough for several reads of 1024 bytes.
     std::string region = "[NorvuUpdateList]\r\n";
-    for (int i = 0; i < 60; ++i) region += "Update" + std::to_string(i) + "=https://example.org/u/" + std::to_string(i) + "\r\n";
+    for (int i = 0; i < 60; ++i)
+      region += "Update" + std::to_string(i) + "=https://example.org/u/" + std::to_string(i) + "\r\n";
     region += "[NorvuUpdateListEnd]\r\n";
     content_ = "; update list\r\n" + region + "[Signature]\r\nSignature=" + testing_support::SignText(region) + "\r\n";
     ASSERT_GT(content_.size(), 2048u);
@@ -171,10 +172,10 @@ TEST_F(FiledigestFaults, InterruptedAndShortCallsAreRetried) {
 }
 
 TEST_F(FiledigestFaults, FailuresAreSilentWithStatusTwo) {
-  for (const auto& faults : std::vector<std::map<std::string, std::string>>{
-           {{"FAULT_READ_EIO_AT", "4096"}, {"FAULT_READ_MAX", "1024"}},
-           {{"FAULT_FSTAT_FAIL", "1"}},
-           {{"FAULT_FSTAT_DELTA", "10"}}}) {
+  for (const auto& faults :
+       std::vector<std::map<std::string, std::string>>{{{"FAULT_READ_EIO_AT", "4096"}, {"FAULT_READ_MAX", "1024"}},
+                                                       {{"FAULT_FSTAT_FAIL", "1"}},
+                                                       {{"FAULT_FSTAT_DELTA", "10"}}}) {
     const ProcessResult result = Digest(faults);
     EXPECT_EQ(result.status, 2);
     EXPECT_EQ(result.out, "");

@@ -83,13 +83,13 @@ void TruncateAfterMapping(int fd, void* mapped) {
 extern "C" {
 
 // The mode argument is there only when a file may be created.
-#define MODE_ARGUMENT(flags, mode)                         \
-  mode_t mode = 0;                                         \
-  if (((flags) & O_CREAT) != 0 || ((flags) & O_TMPFILE) == O_TMPFILE) { \
-    va_list ap;                                            \
-    va_start(ap, flags);                                   \
-    mode = static_cast<mode_t>(va_arg(ap, int));           \
-    va_end(ap);                                            \
+#define MODE_ARGUMENT(flags, mode)                                  \
+  mode_t mode = 0;                                                  \
+  if (((flags)&O_CREAT) != 0 || ((flags)&O_TMPFILE) == O_TMPFILE) { \
+    va_list ap;                                                     \
+    va_start(ap, flags);                                            \
+    mode = static_cast<mode_t>(va_arg(ap, int));                    \
+    va_end(ap);                                                     \
   }
 
 int open(const char* path, int flags, ...) {

@@ -16,7 +16,7 @@ namespace {
 struct Source {
   std::string bytes;
   size_t position = 0;
-  size_t piece = 1;                 // at most this many bytes a read
+  size_t piece = 1;                    // at most this many bytes a read
   size_t fail_at = std::string::npos;  // reads fail with EIO from here on
 };
 
@@ -36,8 +36,8 @@ ssize_t ReadPiece(void* cookie, char* buffer, size_t size) {
 testing_support::Outcome CheckStream(Source& source) {
   FILE* stream = fopencookie(&source, "rb", cookie_io_functions_t{ReadPiece, nullptr, nullptr, nullptr});
   EXPECT_NE(stream, nullptr);
-  const testing_support::Outcome outcome = testing_support::Capture(
-      [&](FILE* out) { return TaggedStreamCheckSign(stream, "list.nvl", "url=", out); });
+  const testing_support::Outcome outcome =
+      testing_support::Capture([&](FILE* out) { return TaggedStreamCheckSign(stream, "list.nvl", "url=", out); });
   std::fclose(stream);
   return outcome;
 }

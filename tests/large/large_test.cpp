@@ -27,8 +27,7 @@ constexpr long kSlackKiB = 16 * 1024;  // beyond the file's size
 void WriteAt(const std::string& path, uint64_t offset, const std::string& bytes) {
   const int fd = open(path.c_str(), O_WRONLY | O_CREAT, 0644);
   ASSERT_GE(fd, 0);
-  ASSERT_EQ(pwrite(fd, bytes.data(), bytes.size(), static_cast<off_t>(offset)),
-            static_cast<ssize_t>(bytes.size()));
+  ASSERT_EQ(pwrite(fd, bytes.data(), bytes.size(), static_cast<off_t>(offset)), static_cast<ssize_t>(bytes.size()));
   close(fd);
 }
 
@@ -154,7 +153,8 @@ TEST(LongSignatureText, IsPrintedWithoutACopy) {
   EXPECT_EQ(result.out.size(), 2 * text.size() + 61 + 2 * url.size());
   EXPECT_EQ(result.out.substr(result.out.size() - 14 - url.size()), " in url file " + url + "\n");
 
-  const std::string lst = dir.Write("long.lst", "[NorvuUpdateList]\r\n[NorvuUpdateListEnd]\r\n[Signature]\r\nSignature=" + text);
+  const std::string lst =
+      dir.Write("long.lst", "[NorvuUpdateList]\r\n[NorvuUpdateListEnd]\r\n[Signature]\r\nSignature=" + text);
   result = RunLimited("lst", lst, limit_kib);
   EXPECT_EQ(result.status, 70) << result.err;
   EXPECT_EQ(result.out, "Wrong signature " + text + " in lst file " + lst + "\n");

@@ -40,16 +40,15 @@ const std::string kNvlEntries = "http://one.example/\r\nhttp://two.example/\r\n"
 
 std::string Usage(const std::string& program) {
   return "Usage '" + program + " mode filename'\n\n" +
-         "\tmode - (nvl|msg|url|lst) defines which type of file will be read\n" +
-         "\tfilename - file to check\n\n";
+         "\tmode - (nvl|msg|url|lst) defines which type of file will be read\n" + "\tfilename - file to check\n\n";
 }
 
 TEST(CommandLineTest, WrongArgumentCountPrintsUsage) {
   SKIP_WITHOUT_TEST_KEY();
   TempDir dir;
   const std::string file = SignWithTool(dir, "nvl", "good.nvl", kNvlInput);
-  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
-           {}, {"nvl"}, {"nvl", file, "extra"}, {"nvl", file, file, file}}) {
+  for (const std::vector<std::string>& args :
+       std::vector<std::vector<std::string>>{{}, {"nvl"}, {"nvl", file, "extra"}, {"nvl", file, file, file}}) {
     const ProcessResult result = Signcheck(args);
     EXPECT_EQ(result.status, 64);
     EXPECT_EQ(result.out, Usage(kSigncheck));
@@ -144,8 +143,8 @@ TEST(UrlFileTest, OutputOrderThroughAPipe) {
   const std::string file = dir.Write("wrong.url", "[signature]\r\n" + std::string(80, '1') + "\r\nhttp://a/\r\n");
   const ProcessResult result = Signcheck({"url", file});  // standard output is a pipe
   EXPECT_EQ(result.status, 70);
-  EXPECT_EQ(result.out, "Parse url file " + file + "...\nSignature: " + std::string(80, '1') +
-                            "\nWrong signature " + std::string(80, '1') + " in url file " + file + "\n");
+  EXPECT_EQ(result.out, "Parse url file " + file + "...\nSignature: " + std::string(80, '1') + "\nWrong signature " +
+                            std::string(80, '1') + " in url file " + file + "\n");
 }
 
 // signtool verify, the second verifier; the private key file serves as a

@@ -19,12 +19,12 @@ TEST(HexPairTest, ConvertsAsPercentX) {
     uint8_t expected;
   };
   const Case cases[] = {
-      {'9', 'F', 0x9F}, {'9', 'f', 0x9F}, {'a', 'b', 0xAB},  // both cases
-      {'A', 'G', 0x0A},                                      // one digit, then a non-digit
-      {'7', '\0', 0x07},                                     // second character past the end
-      {'\0', '5', 0x00}, {'G', '1', 0x00}, {'x', 'x', 0x00}, // nothing converts
-      {'-', '1', 0xFF}, {'-', 'F', 0xF1}, {'+', 'F', 0x0F},  // signs
-      {'-', 'x', 0x00}, {'+', '\0', 0x00}, {'0', 'x', 0x00},
+      {'9', 'F', 0x9F},  {'9', 'f', 0x9F},  {'a', 'b', 0xAB},  // both cases
+      {'A', 'G', 0x0A},                                        // one digit, then a non-digit
+      {'7', '\0', 0x07},                                       // second character past the end
+      {'\0', '5', 0x00}, {'G', '1', 0x00},  {'x', 'x', 0x00},  // nothing converts
+      {'-', '1', 0xFF},  {'-', 'F', 0xF1},  {'+', 'F', 0x0F},  // signs
+      {'-', 'x', 0x00},  {'+', '\0', 0x00}, {'0', 'x', 0x00},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(DecodeHexPair(c.first, c.second), c.expected) << "pair '" << c.first << "' '" << c.second << "'";

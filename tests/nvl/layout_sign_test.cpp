@@ -77,11 +77,11 @@ const std::string kRegion = "[NorvuUpdateList]\r\na=1\r\n[NorvuUpdateListEnd]\r\
 TEST(LayoutSignLstTest, PlacesTheSignatureWhereTheCheckerLooks) {
   SKIP_WITHOUT_TEST_KEY();
   for (const std::string& after : {
-           std::string(),                                          // section appended
-           std::string("tail"),                                    // appended after a line end
+           std::string(),                                           // section appended
+           std::string("tail"),                                     // appended after a line end
            std::string("[Signature]\r\nSignature=OLD\r\nx=1\r\n"),  // value replaced
-           std::string("[Signature]\r\nSignature=\r\nx=1\r\n"),    // empty value filled
-           std::string("[Signature]\r\nx=1\r\n"),                  // key added under the header
+           std::string("[Signature]\r\nSignature=\r\nx=1\r\n"),     // empty value filled
+           std::string("[Signature]\r\nx=1\r\n"),                   // key added under the header
            std::string("[Signature]"),
        }) {
     const Signed result = Sign("lst", "head\r\n" + kRegion + after);
@@ -121,7 +121,8 @@ TEST(LayoutSignTest, UnknownModeAndBadSignerAreErrors) {
   EXPECT_FALSE(result.ok);
   std::string output;
   std::string error;
-  EXPECT_FALSE(SignInLayout("url", "x", [](std::string_view) { return std::string("12"); }, output, error));
+  EXPECT_FALSE(SignInLayout(
+      "url", "x", [](std::string_view) { return std::string("12"); }, output, error));
   EXPECT_FALSE(error.empty());
 }
 

@@ -109,7 +109,7 @@ TEST(LstFileTest, MissingRegion) {
 TEST(LstFileTest, MissingSignature) {
   for (const std::string& after : {
            std::string(),
-           "Signature=" + kText + "\r\n[Signature]\r\n",  // key only before the section
+           "Signature=" + kText + "\r\n[Signature]\r\n",      // key only before the section
            std::string("[signature]\r\nSignature=") + kText,  // section in the wrong case
            std::string("[Signature]\r\nsignature=") + kText,
            std::string("[Signature]\r\nSignature="),

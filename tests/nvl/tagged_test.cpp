@@ -31,7 +31,7 @@ TEST(TaggedListTest, ValidListPrintsEntriesWithTheirLineEnds) {
 
 TEST(TaggedListTest, SignatureLineEndDecidesWhatIsDecoded) {
   SKIP_WITHOUT_TEST_KEY();
-  EXPECT_EQ(Check(kFirst + kSecond + kSignedPair).status, 0);  // last line, no line end
+  EXPECT_EQ(Check(kFirst + kSecond + kSignedPair).status, 0);              // last line, no line end
   const Outcome feed_only = Check(kFirst + kSecond + kSignedPair + "\n");  // odd length
   EXPECT_EQ(feed_only.status, 70);
   EXPECT_EQ(feed_only.output, kNotValid);

@@ -72,8 +72,7 @@ std::string SignText(std::string_view bytes) {
   return text;
 }
 
-ProcessResult Run(const std::string& program, const std::vector<std::string>& argv,
-                  const std::string& stdout_path) {
+ProcessResult Run(const std::string& program, const std::vector<std::string>& argv, const std::string& stdout_path) {
   TempDir scratch;
   const std::string err_path = (scratch.path() / "stderr").string();
   int out_pipe[2] = {-1, -1};

@@ -57,7 +57,7 @@ TEST(UrlFileTest, MissingMarker) {
   const std::string expected = kParse + std::string("Can`t find signature in url file mirrors.url\n");
   for (const std::string& file : {
            kContent,
-           "[Signature]\r\n" + kText + "\r\n" + kContent,                        // other letter case
+           "[Signature]\r\n" + kText + "\r\n" + kContent,                          // other letter case
            std::string("x\0", 2) + "[signature]\r\n" + kText + "\r\n" + kContent,  // NUL hides the marker
            std::string("[signature"),
        }) {

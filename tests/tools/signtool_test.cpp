@@ -406,8 +406,8 @@ TEST_F(Signtool, KeysWithPNearTheTopAreRefused) {
   ASSERT_EQ(BN_div(cofactor.get(), nullptr, Sub(p.get(), BN_value_one()).get(), q.get(), ctx.get()), 1);
   const Bn g = ModExp(Word(2).get(), cofactor.get(), p.get(), ctx.get());
   const Bn y = ModExp(g.get(), Word(12345).get(), p.get(), ctx.get());
-  WriteFile(dir_ / "top.pub", "p = " + Hex(p.get()) + "\nq = " + Hex(q.get()) + "\ng = " + Hex(g.get()) +
-                                  "\ny = " + Hex(y.get()) + "\n");
+  WriteFile(dir_ / "top.pub",
+            "p = " + Hex(p.get()) + "\nq = " + Hex(q.get()) + "\ng = " + Hex(g.get()) + "\ny = " + Hex(y.get()) + "\n");
   const Outcome o = RunSigntool(dir_, {"constants", (dir_ / "top.pub").string()});
   EXPECT_EQ(o.status, 1);
   EXPECT_NE(o.err.find("2^512 - 2^496"), std::string::npos) << o.err;

@@ -103,9 +103,7 @@ inline Bn ModSquarings(const BIGNUM* a, int bits, const BIGNUM* m, BN_CTX* ctx) 
 }
 
 // a * 2^512 mod p: the Montgomery form modulo p.
-inline Bn MontForm(const BIGNUM* a, const BIGNUM* p, BN_CTX* ctx) {
-  return ModMul(a, PowerOfTwo(512).get(), p, ctx);
-}
+inline Bn MontForm(const BIGNUM* a, const BIGNUM* p, BN_CTX* ctx) { return ModMul(a, PowerOfTwo(512).get(), p, ctx); }
 
 inline bool Equal(const BIGNUM* a, const BIGNUM* b) { return BN_cmp(a, b) == 0; }
 

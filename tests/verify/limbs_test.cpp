@@ -14,9 +14,9 @@
 #include <utility>
 #include <vector>
 
+#include "cpu/cpu.h"
 #include "tests/verify/bignum_util.h"
 #include "verify/builtin_key.h"
-#include "cpu/cpu.h"
 #include "verify/limbs_paths.h"
 
 namespace {
@@ -49,7 +49,8 @@ Modulus RandomModulus(std::mt19937_64& rng, int n, int shape = -1) {
   switch (shape >= 0 ? shape : static_cast<int>(rng() % 4)) {
     case 0: top = 0xFFFF; break;
     case 1: top = n == 1 ? top : 1; break;
-    default: if (top == 0) top = 0x8000;
+    default:
+      if (top == 0) top = 0x8000;
   }
   SetFactor(m);
   return m;
@@ -65,7 +66,10 @@ void RandomOperand(std::mt19937_64& rng, const Modulus& m, Limb* x) {
   RandomLimbs(rng, x, n);
   switch (rng() % 8) {
     case 0: std::fill(x, x + n, Limb{0xFFFF}); break;
-    case 1: std::copy(m.limbs.begin(), m.limbs.end(), x); x[0] = static_cast<Limb>(x[0] - 1); break;
+    case 1:
+      std::copy(m.limbs.begin(), m.limbs.end(), x);
+      x[0] = static_cast<Limb>(x[0] - 1);
+      break;
     case 2: std::copy(m.limbs.begin(), m.limbs.end(), x); break;
     case 3: x[n - 1] = 0xFFFF; break;
     default: break;
@@ -146,7 +150,8 @@ TEST(Limbs, MontMulOfAllOnesOperands) {
   std::fill(std::begin(ones), std::end(ones), Limb{0xFFFF});
   for (const Variant& variant : kVariants) {
     SCOPED_TRACE(variant.name);
-    for (const Modulus& m : {RealP(), RealQ()}) ASSERT_NO_FATAL_FAILURE(ExpectMontMul(ones, ones, m, ctx.get(), variant.mul));
+    for (const Modulus& m : {RealP(), RealQ()})
+      ASSERT_NO_FATAL_FAILURE(ExpectMontMul(ones, ones, m, ctx.get(), variant.mul));
     for (int n : {10, 32, 1, 5, 17}) {
       for (int i = 0; i < (n == 10 || n == 32 ? 800 : 100); ++i) {
         const Modulus m = RandomModulus(rng, n);
@@ -179,7 +184,9 @@ TEST(Limbs, ProductVariantsEqualReference) {
       if (i % 64 == 0 && i > 0) {
         const int kind = (i / 64) % 8;
         m = kind == 0 ? (n == 32 ? RealP() : RealQ()) : RandomModulus(rng, n, kind < 4 ? kind - 1 : -1);
-        if (kind == 4) std::fill(m.limbs.begin() + 1 + static_cast<long>(rng() % static_cast<unsigned>(n - 1)), m.limbs.end(), Limb{0});
+        if (kind == 4)
+          std::fill(m.limbs.begin() + 1 + static_cast<long>(rng() % static_cast<unsigned>(n - 1)), m.limbs.end(),
+                    Limb{0});
         if (kind == 5) std::fill(m.limbs.begin(), m.limbs.end(), Limb{0xFFFF});
         SetFactor(m);
       }
@@ -187,8 +194,14 @@ TEST(Limbs, ProductVariantsEqualReference) {
       for (Limb* x : ab) {
         RandomOperand(rng, m, x);
         switch (rng() % 16) {
-          case 0: std::fill(x, x + n, Limb{0}); x[0] = static_cast<Limb>(rng() % 2); break;
-          case 1: std::copy(m.limbs.begin(), m.limbs.end(), x); x[0] = static_cast<Limb>(x[0] + 1); break;
+          case 0:
+            std::fill(x, x + n, Limb{0});
+            x[0] = static_cast<Limb>(rng() % 2);
+            break;
+          case 1:
+            std::copy(m.limbs.begin(), m.limbs.end(), x);
+            x[0] = static_cast<Limb>(x[0] + 1);
+            break;
           default: break;
         }
       }
@@ -219,13 +232,15 @@ TEST(Limbs, ReductionAndInverseVariantsEqualReference) {
   for (int i = 0; i < 200000; ++i) {
     const auto& [xlen, mlen, steps] = shapes[i % 6];
     const int kind = i / 6 % 4;
-    Modulus m = kind == 0 && mlen == 32 ? RealP() : kind == 0 && mlen == 10 ? RealQ() : RandomModulus(rng, mlen, kind - 1);
+    Modulus m = kind == 0 && mlen == 32   ? RealP()
+                : kind == 0 && mlen == 10 ? RealQ()
+                                          : RandomModulus(rng, mlen, kind - 1);
     Limb x[kMaxLimbs], expected[kMaxLimbs];
     RandomLimbs(rng, x, xlen);
     if (i % 11 == 0) std::fill(x, x + xlen, Limb{static_cast<Limb>(i % 2 == 0 ? 0xFFFF : 0)});
     std::copy(x, x + xlen, expected);
-    const auto [x16, m16, s16] = std::array<int16_t, 3>{static_cast<int16_t>(xlen), static_cast<int16_t>(mlen),
-                                                        static_cast<int16_t>(steps)};
+    const auto [x16, m16, s16] =
+        std::array<int16_t, 3>{static_cast<int16_t>(xlen), static_cast<int16_t>(mlen), static_cast<int16_t>(steps)};
     limbs::MontReduceReference(expected, m.limbs.data(), m.factor, x16, m16, s16);
     const bool taken = limbs::MontReduceWords(x, m.limbs.data(), m.factor, x16, m16, s16);
     ASSERT_EQ(taken, xlen % 4 == 0 && steps % 4 == 0 && (mlen < xlen || m.limbs.back() != 0xFFFF)) << "case " << i;
@@ -240,10 +255,19 @@ TEST(Limbs, ReductionAndInverseVariantsEqualReference) {
     RandomBytes(rng, s, 20);
     switch (i % 8) {
       case 0: std::fill(s + 1 + rng() % 8, s + 20, uint8_t{0}); break;  // small
-      case 1: std::copy(q, q + 20, s); s[rng() % 3] ^= static_cast<uint8_t>(rng()); break;  // near q
+      case 1:
+        std::copy(q, q + 20, s);
+        s[rng() % 3] ^= static_cast<uint8_t>(rng());
+        break;                                                  // near q
       case 2: std::fill(s + 17, s + 20, uint8_t{0xFF}); break;  // above q
-      case 3: if (i % 64 == 3) std::copy(q, q + 20, s); if (i % 64 == 11) std::fill(s, s + 20, uint8_t{0}); break;
-      case 4: std::fill(s, s + 20, uint8_t{0}); s[rng() % 20] = static_cast<uint8_t>(1 << rng() % 8); break;
+      case 3:
+        if (i % 64 == 3) std::copy(q, q + 20, s);
+        if (i % 64 == 11) std::fill(s, s + 20, uint8_t{0});
+        break;
+      case 4:
+        std::fill(s, s + 20, uint8_t{0});
+        s[rng() % 20] = static_cast<uint8_t>(1 << rng() % 8);
+        break;
       default: break;
     }
     Limb expected[10], got[10];
@@ -306,8 +330,8 @@ TEST(Limbs, MontMulLazyChains) {
             factor = Copy(expected.get());
             break;
         }
-        expected = ModMul(ModMul(expected.get(), factor.get(), mod.get(), ctx.get()).get(), r_inverse.get(),
-                          mod.get(), ctx.get());
+        expected = ModMul(ModMul(expected.get(), factor.get(), mod.get(), ctx.get()).get(), r_inverse.get(), mod.get(),
+                          ctx.get());
         ASSERT_TRUE(Congruent(FromLimbs(x, n).get(), expected.get(), mod.get(), ctx.get()))
             << "n = " << n << ", step " << step;
       }

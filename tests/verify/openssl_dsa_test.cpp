@@ -56,7 +56,9 @@ TEST(OpenSslDsa, AcceptsOurSignatures) {
 
     const auto digest = BigEndianDigest(message.data(), message.size());
     SigPtr dsa_sig(DSA_SIG_new());
-    ASSERT_EQ(DSA_SIG_set0(dsa_sig.get(), BN_lebin2bn(sig.data(), 20, nullptr), BN_lebin2bn(sig.data() + 20, 20, nullptr)), 1);
+    ASSERT_EQ(
+        DSA_SIG_set0(dsa_sig.get(), BN_lebin2bn(sig.data(), 20, nullptr), BN_lebin2bn(sig.data() + 20, 20, nullptr)),
+        1);
     EXPECT_EQ(DSA_do_verify(digest.data(), 20, dsa_sig.get(), dsa.get()), 1) << "message " << i;
 
     // And it is not accepting everything.

@@ -57,8 +57,8 @@ Digest ReferenceDigest(const uint8_t* data, size_t length) {
     uint32_t w[80];
     for (size_t t = 0; t < 16; ++t) {
       const uint8_t* p = &message[offset + 4 * t];
-      w[t] = static_cast<uint32_t>(p[0]) << 24 | static_cast<uint32_t>(p[1]) << 16 |
-             static_cast<uint32_t>(p[2]) << 8 | p[3];
+      w[t] = static_cast<uint32_t>(p[0]) << 24 | static_cast<uint32_t>(p[1]) << 16 | static_cast<uint32_t>(p[2]) << 8 |
+             p[3];
     }
     for (int t = 16; t < 80; ++t) w[t] = w[t - 3] ^ w[t - 8] ^ w[t - 14] ^ w[t - 16];
     uint32_t a = h[0], b = h[1], c = h[2], d = h[3], e = h[4];
@@ -93,7 +93,9 @@ Digest ReferenceDigest(const uint8_t* data, size_t length) {
   return h;
 }
 
-Digest StateOf(const Sha0Context& ctx) { return {ctx.state[0], ctx.state[1], ctx.state[2], ctx.state[3], ctx.state[4]}; }
+Digest StateOf(const Sha0Context& ctx) {
+  return {ctx.state[0], ctx.state[1], ctx.state[2], ctx.state[3], ctx.state[4]};
+}
 
 Digest DigestInOneCall(const void* data, size_t length) {
   Sha0Context ctx;
@@ -265,7 +267,8 @@ TEST(Sha0Compress, ShaNiEqualsPortable) {
   for (int i = 0; i < 1000000; ++i) {
     uint32_t state[2][5], block[2][16];
     for (uint32_t& word : state[0]) word = static_cast<uint32_t>(rng());
-    for (uint32_t& word : block[0]) word = i % 8 == 0 ? 0u - static_cast<uint32_t>(i % 16 == 0) : static_cast<uint32_t>(rng());
+    for (uint32_t& word : block[0])
+      word = i % 8 == 0 ? 0u - static_cast<uint32_t>(i % 16 == 0) : static_cast<uint32_t>(rng());
     std::memcpy(state[1], state[0], sizeof state[0]);
     std::memcpy(block[1], block[0], sizeof block[0]);
     if (i % 2 == 0) {

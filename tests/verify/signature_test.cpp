@@ -109,7 +109,7 @@ TEST(Verification, DataChangesFail) {
   const Signature sig = SignData(TestKey(), message.data(), message.size());
   ASSERT_EQ(Verify(message, sig), kVerifyOk);
   std::vector<size_t> bits;
-  for (size_t bit = 0; bit < 16; ++bit) bits.push_back(bit);                    // first bytes
+  for (size_t bit = 0; bit < 16; ++bit) bits.push_back(bit);                   // first bytes
   for (size_t bit = 8 * 199; bit < 8 * 200; ++bit) bits.push_back(bit);        // last byte
   for (int i = 0; i < 150; ++i) bits.push_back(rng() % (8 * message.size()));  // a sample
   for (size_t bit : bits) {
