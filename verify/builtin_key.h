@@ -4,6 +4,9 @@
 
 #include <cstdint>
 
+// The key's ID as `signtool id` prints it: 16 lower-case hex digits.
+extern const char kKeyId[17];
+
 // Y0..Y3, 64 little-endian bytes each: y^(2^(40k)) * 2^512 mod p (below 2^512).
 extern const uint8_t kVerifyKey[256];
 

@@ -1,0 +1,93 @@
+/* libsigncheck: checks the signature of a signed update-information file
+ * held in memory or named by path, and hands back only the bytes the
+ * signature covers.  The layouts, the verification and the compiled-in key
+ * are those of the signcheck program, which is built on this library.
+ *
+ * Every call is reentrant: the library keeps no global state, installs no
+ * signal handlers, writes nothing to standard output or standard error and
+ * never ends the process.  A result belongs to one thread at a time; give
+ * each thread its own.  Usable from C11 and C++. */
+#ifndef SIGNCHECK_H
+#define SIGNCHECK_H
+
+#include <stddef.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#if defined(__GNUC__)
+#define SIGNCHECK_API __attribute__((visibility("default")))
+#else
+#define SIGNCHECK_API
+#endif
+
+/* The outcomes, the same numbers as signcheck's exit statuses. */
+enum {
+  SIGNCHECK_OK = 0,          /* the signature is valid: the spans are the signed bytes */
+  SIGNCHECK_USAGE = 64,      /* an unknown mode word, or a null argument */
+  SIGNCHECK_DATA_ERROR = 65, /* nvl, msg: the signature is valid but the list has no entries */
+  SIGNCHECK_SOFTWARE = 70,   /* the signature is missing or wrong, or the signed data was not found */
+  SIGNCHECK_IO_ERROR = 74    /* the file cannot be opened, examined or read, or memory ran out */
+};
+
+/* Bytes of the caller's buffer or of the result's copy of the file. */
+typedef struct signcheck_span {
+  const unsigned char* data;
+  size_t size;
+} signcheck_span;
+
+/* The outcome of one check and what it hands back.  Opaque: made once with
+ * signcheck_result_new and reused for any number of checks, each of which
+ * replaces what the last one left. */
+typedef struct signcheck_result signcheck_result;
+
+/* A new, empty result (status SIGNCHECK_USAGE, no spans), or NULL when
+ * memory ran out. */
+SIGNCHECK_API signcheck_result* signcheck_result_new(void);
+
+/* Releases the result and everything it holds; NULL is allowed. */
+SIGNCHECK_API void signcheck_result_free(signcheck_result* result);
+
+/* Checks the size bytes at data in the layout that mode names ("nvl",
+ * "msg", "lst", "url"; matched as signcheck matches it: the first three
+ * letters, in any letter case).  name only goes into the message.  Returns
+ * the status and records it with the spans in result.  The spans point into
+ * data, which must outlive their use.  lst and url allocate nothing; nvl and
+ * msg grow the result's table of entries when it is too small. */
+SIGNCHECK_API int signcheck_check_buffer(signcheck_result* result, const char* mode, const void* data, size_t size,
+                                         const char* name);
+
+/* Checks the file file_name: reads it whole into the result (never maps it,
+ * so a file that shrinks meanwhile ends in SIGNCHECK_IO_ERROR) and checks
+ * that copy.  The spans point into the result's copy. */
+SIGNCHECK_API int signcheck_check_file(signcheck_result* result, const char* mode, const char* file_name);
+
+/* The status of the last check. */
+SIGNCHECK_API int signcheck_result_status(const signcheck_result* result);
+
+/* The number of signed spans of the last check: 0 unless it returned
+ * SIGNCHECK_OK; the entries of nvl and msg without their tags, the signed
+ * region of lst, the signed content of url. */
+SIGNCHECK_API size_t signcheck_result_span_count(const signcheck_result* result);
+
+/* Span index of the last check, in file order; an empty span when index is
+ * out of range. */
+SIGNCHECK_API signcheck_span signcheck_result_span(const signcheck_result* result, size_t index);
+
+/* Writes the failure message signcheck prints for the last check's outcome
+ * (one line, with its line feed; an empty text after a success) into buffer
+ * as snprintf does, and returns the message's full length. */
+SIGNCHECK_API size_t signcheck_result_message(const signcheck_result* result, char* buffer, size_t size);
+
+/* The ID of the compiled-in key, as signtool id prints it. */
+SIGNCHECK_API const char* signcheck_key_id(void);
+
+/* The library's version, "MAJOR.MINOR.PATCH". */
+SIGNCHECK_API const char* signcheck_version(void);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* SIGNCHECK_H */
