@@ -140,7 +140,9 @@ bool ParseKey(std::string_view text, const std::string& origin, KeyKind kind, Ds
       return false;
     }
     const std::string_view name = Trim(line.substr(0, eq));
-    const std::string value(Trim(line.substr(eq + 1)));
+    Secret hex;  // x's digits are the private number itself
+    hex.text = Trim(line.substr(eq + 1));
+    const std::string& value = hex.text;
     int index = -1;
     for (int i = 0; i < 5; ++i) {
       if (name == kNames[i]) index = i;
@@ -471,6 +473,7 @@ bool GenerateKey(DsaKey& key, std::string& error) {
 
 std::string FormatKey(const DsaKey& key, KeyKind kind) {
   std::string out;
+  out.reserve(4096);  // never moved once x is in it: no stray copy of it
   if (kind == KeyKind::kPrivate) {
     out += "# signtool private key: DSA, 512-bit p, 160-bit q.  Keep it secret.\n";
   } else {
@@ -480,7 +483,14 @@ std::string FormatKey(const DsaKey& key, KeyKind kind) {
   out += "p = " + Hex(key.p.get()) + "\n";
   out += "q = " + Hex(key.q.get()) + "\n";
   out += "g = " + Hex(key.g.get()) + "\n";
-  if (kind == KeyKind::kPrivate) out += "x = " + Hex(key.x.get()) + "\n";
+  if (kind == KeyKind::kPrivate) {
+    char* x = BN_bn2hex(key.x.get());
+    const size_t length = std::strlen(x);
+    out += "x = ";
+    out.append(x, length);
+    out += "\n";
+    OPENSSL_clear_free(x, length);
+  }
   out += "y = " + Hex(key.y.get()) + "\n";
   return out;
 }
