@@ -117,8 +117,8 @@ else()
   set(key_note "The compiled-in key has the ID ${SIGNCHECK_KEY_ID}.\n")
 endif()
 string(APPEND key_note
-  "`signtool id /usr/bin/signcheck` (package signtool) prints that ID; the\n"
-  "public key is installed as /usr/share/signcheck/${SIGNCHECK_KEY_ID}.pub.\n")
+  "`signtool id /usr/bin/signcheck` (package signtool) prints that ID, and\n"
+  "the public key is installed as /usr/share/signcheck/${SIGNCHECK_KEY_ID}.pub.\n")
 string(CONCAT CPACK_COMPONENT_SIGNCHECK_DESCRIPTION
   "${CPACK_COMPONENT_SIGNCHECK_DISPLAY_NAME}\n"
   "signcheck checks the DSA signature of signed update information files:\n"
