@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: ISC
 # The key compiled into signcheck: checks SIGNCHECK_PUBLIC_KEY, prints the
 # key's ID (the one `signtool id` prints) and warns about the development
 # key.  Sets
@@ -9,31 +10,7 @@
 
 set(SIGNCHECK_DEVELOPMENT_PUBLIC_KEY ${PROJECT_SOURCE_DIR}/keys/development.pub)
 
-# signcheck_key_id(<out> <public key file>): the first 16 hex digits of the
-# SHA-256 of "p=P\nq=Q\ng=G\ny=Y\n", each number in upper-case hex without
-# leading zeros.  A private key file gives the same ID as its public half.
-function(signcheck_key_id out file)
-  file(STRINGS ${file} lines)
-  foreach(line IN LISTS lines)
-    string(REGEX REPLACE "#.*" "" line "${line}")
-    if(line MATCHES "^[ \t\r]*([pqgy])[ \t]*=[ \t]*([0-9A-Fa-f]+)[ \t\r]*$")
-      set(name ${CMAKE_MATCH_1})
-      string(TOUPPER "${CMAKE_MATCH_2}" hex)
-      string(REGEX REPLACE "^0+(.)" "\\1" hex "${hex}")
-      set(value_${name} ${hex})
-    endif()
-  endforeach()
-  set(canonical "")
-  foreach(name p q g y)
-    if(NOT DEFINED value_${name})
-      message(FATAL_ERROR "${file} is not a key file: it has no '${name} = hex' line")
-    endif()
-    string(APPEND canonical "${name}=${value_${name}}\n")
-  endforeach()
-  string(SHA256 digest "${canonical}")
-  string(SUBSTRING ${digest} 0 16 id)
-  set(${out} ${id} PARENT_SCOPE)
-endfunction()
+include(${CMAKE_CURRENT_LIST_DIR}/KeyId.cmake)
 
 if(SIGNCHECK_PUBLIC_KEY)
   if(NOT IS_ABSOLUTE "${SIGNCHECK_PUBLIC_KEY}" OR NOT EXISTS "${SIGNCHECK_PUBLIC_KEY}"

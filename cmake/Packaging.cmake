@@ -1,10 +1,13 @@
+# SPDX-License-Identifier: ISC
 # Debian packages of the installed programs and their manual pages.
 #
 # After a release build:
 #   cpack --config build/release/CPackConfig.cmake -G DEB -B build/release/package
 # gives, in build/release/package, installing to /usr:
 #   signcheck_<version>_<arch>.deb  signcheck and filedigest, depending on
-#                                   libc at most (nothing when static)
+#                                   libc at most (nothing when static), and
+#                                   the compiled-in public key as
+#                                   /usr/share/signcheck/<key ID>.pub
 #   signtool_<version>_<arch>.deb   signtool, with its libcrypto and C++
 #                                   runtime dependencies
 # Where dpkg-shlibdeps is found it works out the dependencies with their
@@ -40,6 +43,11 @@ foreach(package IN LISTS packages)
           DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${package} COMPONENT ${package})
 endforeach()
 
+# The public half of the compiled-in key, named by its ID, so that what an
+# installed signcheck accepts can be read without running it.
+install(FILES ${SIGNCHECK_BUILTIN_PUBLIC_KEY} DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/signcheck
+        RENAME ${SIGNCHECK_KEY_ID}.pub COMPONENT signcheck)
+
 signcheck_fortify(signcheck filedigest)
 if(TARGET signtool)
   signcheck_fortify(signtool)
@@ -73,7 +81,14 @@ install(CODE "
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME signcheck)
-set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+# A build with a key of its own carries the key ID in its version, so that
+# its packages and the development key's are told apart by dpkg and apt, not
+# by their descriptions alone.
+if(SIGNCHECK_DEVELOPMENT_KEY_BUILD)
+  set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+else()
+  set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION}+key${SIGNCHECK_KEY_ID})
+endif()
 set(CPACK_PACKAGE_CONTACT ${SIGNCHECK_PACKAGE_MAINTAINER})
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
@@ -101,6 +116,9 @@ else()
   set(CPACK_COMPONENT_SIGNCHECK_DISPLAY_NAME "signature checker for signed update information files")
   set(key_note "The compiled-in key has the ID ${SIGNCHECK_KEY_ID}.\n")
 endif()
+string(APPEND key_note
+  "`signtool id /usr/bin/signcheck` (package signtool) prints that ID, and\n"
+  "the public key is installed as /usr/share/signcheck/${SIGNCHECK_KEY_ID}.pub.\n")
 string(CONCAT CPACK_COMPONENT_SIGNCHECK_DESCRIPTION
   "${CPACK_COMPONENT_SIGNCHECK_DISPLAY_NAME}\n"
   "signcheck checks the DSA signature of signed update information files:\n"

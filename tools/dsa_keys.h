@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // Key files, key generation, the compiled-in constants and signing for
 // signtool, on OpenSSL's BIGNUM and CSPRNG.
 #pragma once
@@ -36,11 +37,47 @@ bool ReadWholeFile(const std::string& path, std::string& content, std::string& e
 // Key files are a few hundred bytes; this bounds what reading one may cost.
 inline constexpr size_t kMaxKeyFileSize = 64 * 1024;
 
+// Text that must not outlive its use (a passphrase, a private key file's
+// text): cleared with OPENSSL_cleanse before its memory is given back.  Reserve
+// what it will hold first, so that growing it leaves no copy behind.
+class Secret {
+ public:
+  Secret() = default;
+  Secret(const Secret&) = delete;
+  Secret& operator=(const Secret&) = delete;
+  ~Secret() { Clear(); }
+  void Clear();
+  std::string text;
+};
+
+// Where a passphrase comes from: the first line of a file, or, with no file,
+// the controlling terminal (asked without echo).
+struct PassphraseSource {
+  std::string file;
+};
+
+// Reads a passphrase; with confirm, the terminal asks twice and both must
+// agree.  `what` names the key in the prompt.  Fails with a one-line message
+// (no terminal and no file, an empty passphrase, a mismatch); never waits on
+// anything but a terminal.
+bool ReadPassphrase(const PassphraseSource& source, const std::string& what, bool confirm, Secret& passphrase,
+                    std::string& error);
+
 // Reads a key file of `name = hex` lines (hex big-endian, `#` starts a
-// comment).  A private file holds p, q, g, x and y; a public one p, q, g and
-// y.  Asking for a public key accepts a private file too.  On failure returns
-// false with a one-line message.
-bool LoadKey(const std::string& path, KeyKind kind, DsaKey& key, std::string& error);
+// comment), or a private key as encrypted PKCS#8 PEM.  A private file holds
+// p, q, g, x and y; a public one p, q, g and y.  Asking for a public key
+// accepts a private file too.  An encrypted key needs passphrase_source (null:
+// fail and say so).  On failure returns false with a one-line message.
+bool LoadKey(const std::string& path, KeyKind kind, DsaKey& key, std::string& error,
+             const PassphraseSource* passphrase_source = nullptr);
+
+// True when the file text is an encrypted PEM private key.
+bool IsEncryptedKeyText(std::string_view text);
+
+// The key as encrypted PKCS#8 PEM: AES-256-CBC under a key from scrypt
+// (N = 2^14, r = 8, p = 1, a fresh salt), by OpenSSL's PKCS#8 and PEM
+// routines.  Returns false with a message on failure.
+bool FormatEncryptedKey(const DsaKey& key, const Secret& passphrase, Secret& pem, std::string& error);
 
 // Parses key file text; the same rules as LoadKey, with `origin` naming the
 // source in messages.
@@ -62,10 +99,14 @@ std::string FormatKey(const DsaKey& key, KeyKind kind);
 // computes it the same way from the public key file.
 std::string KeyId(const DsaKey& key);
 
+// The section of a signcheck program file that holds the ID of its key, 16
+// hex digits and a NUL; FormatConstants puts kKeyId there.
+inline constexpr std::string_view kKeyIdSection = ".signcheck_key_id";
+
 // The ID of keys/development.key, whose private half is public.
 inline constexpr std::string_view kDevelopmentKeyId = "a86f61831c71892c";
 
-// The C++ source of kVerifyKey and every domain constant for this key.
+// The C++ source of kKeyId, kVerifyKey and every domain constant for this key.
 // origin goes into a comment with every byte outside printable ASCII, and
 // the backslash, written as \xNN, so that no name can end the comment.
 std::string FormatConstants(const DsaKey& key, std::string_view origin);

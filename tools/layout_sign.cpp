@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #include "tools/layout_sign.h"
 
 #include <cstddef>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // Signing a file in one of signcheck's four layouts, so that `signcheck MODE`
 // accepts the result.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // OpenSSL's low-level DSA verification is the most direct match for a bare
 // (r, s) over a digest we compute ourselves; its 3.x headers mark it
 // deprecated, which is no news here.
@@ -9,7 +10,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cstdio>
 #include <memory>
 
 #include "nvl/lst_layout.h"
@@ -116,25 +116,4 @@ bool VerifyInLayout(std::string_view mode, std::string_view content, const signt
   if (mode == "url") return VerifyUrl(content, key, error);
   error = "unknown mode '" + std::string(mode) + "' (expected nvl, msg, lst or url)";
   return false;
-}
-
-int VerifyCommand(std::string_view mode, const std::string& public_path, const std::string& path) {
-  if (mode != "nvl" && mode != "msg" && mode != "lst" && mode != "url") {
-    std::fprintf(stderr, "signtool: verify: unknown mode '%.*s' (expected nvl, msg, lst or url)\n",
-                 static_cast<int>(mode.size()), mode.data());
-    return 2;
-  }
-  signtool::DsaKey key;
-  std::string content;
-  std::string error;
-  if (!signtool::LoadKey(public_path, signtool::KeyKind::kPublic, key, error) ||
-      !signtool::ReadWholeFile(path, content, error)) {
-    std::fprintf(stderr, "signtool: %s\n", error.c_str());
-    return 1;
-  }
-  if (!VerifyInLayout(mode, content, key, error)) {
-    std::fprintf(stderr, "signtool: %s: %s\n", path.c_str(), error.c_str());
-    return 1;
-  }
-  return 0;
 }

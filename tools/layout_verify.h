@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // signtool verify: checks a file in one of signcheck's four layouts against
 // a key file.  The signed bytes and the signature text are cut by the
 // layouts' own rules (signcheck_layouts); the digest is our SHA-0 and the
@@ -13,8 +14,3 @@
 // Whether `signcheck MODE` built with key would accept content (mode "nvl",
 // "msg", "lst" or "url"); when not, error says why in one line.
 bool VerifyInLayout(std::string_view mode, std::string_view content, const signtool::DsaKey& key, std::string& error);
-
-// signtool verify --mode MODE PUBLIC_FILE FILE: prints nothing and returns 0
-// when FILE is valid; otherwise one line on stderr and 1 (2 for an unknown
-// mode).
-int VerifyCommand(std::string_view mode, const std::string& public_path, const std::string& path);

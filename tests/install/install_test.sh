@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: ISC
 # Installs the build tree the ways a user and a packager do, then runs the
 # installed programs and looks for their manual pages.
 #
@@ -54,7 +55,7 @@ expect_entries() {
 # The tree below prefix $1 holds the three programs and their pages, and the
 # programs run from there.
 check_prefix() {
-  local prefix=$1 bin=$1/bin man=$1/share/man/man1 status page version
+  local prefix=$1 bin=$1/bin man=$1/share/man/man1 status page version id
   echo "checking $prefix"
 
   version=$("$bin/signtool" --version) || fail "signtool --version failed"
@@ -97,6 +98,15 @@ check_prefix() {
   [[ $status == 0 ]] || fail "signtool --help exited with $status"
   grep -q '^usage: signtool' "$work/out" || fail "signtool --help printed: $(cat "$work/out")"
 
+  # signtool names the key compiled into the installed signcheck, whose
+  # public half is installed under that ID.
+  id=$("$bin/signtool" id "$bin/signcheck") || fail "signtool id $bin/signcheck failed"
+  [[ $(ls "$prefix/share/signcheck") == "$id.pub" ]] || fail "$prefix/share/signcheck holds: $(ls "$prefix/share/signcheck")"
+  [[ $("$bin/signtool" id "$prefix/share/signcheck/$id.pub") == "$id" ]] || fail "$id.pub is not key $id"
+  page=$man/signcheck.1
+  [[ -f $page ]] && cat "$page" > "$work/page.1" || gzip -dc "$page.gz" > "$work/page.1"
+  grep -qx "\.ds Ki $id" "$work/page.1" || fail "signcheck(1) does not name the key $id"
+
   if [[ -n $key ]]; then
     # The installed signtool signs and the installed signcheck accepts.
     printf 'url=https://updates.example.com/\r\n' > "$work/list"
@@ -108,6 +118,44 @@ check_prefix() {
     printf 'https://updates.example.com/\r\n' | cmp -s - "$work/out" ||
       fail "signcheck printed for a signed list: $(cat "$work/out")"
   fi
+}
+
+# hardening-check on an installed program, for what it can judge: of a
+# static program it cannot see the stack protector or the fortified calls
+# (it looks for them among the dynamic symbols) nor control-flow protection
+# (the static C library's objects carry no such mark, so the program has
+# none); check_own_code looks at those in the programs' own objects.
+check_hardening() {
+  local file=$1 expected
+  command -v hardening-check > /dev/null || { echo "hardening-check is not installed: not run"; return; }
+  hardening-check "$file" > "$work/hardening.log" 2>&1 || true
+  if readelf -l -W "$file" | grep -q INTERP; then
+    expected=("Position Independent Executable: yes" "Stack protected: yes" "Fortify Source functions: yes"
+              "Read-only relocations: yes" "Immediate binding: yes")
+  else
+    readelf -h "$file" | grep -q 'DYN (' || fail "$file is static but not position-independent"
+    expected=("Read-only relocations: yes" "Immediate binding: yes")
+  fi
+  for line in "${expected[@]}"; do
+    grep -qF " $line" "$work/hardening.log" || { cat "$work/hardening.log" >&2; fail "hardening-check: $file: not '$line'"; }
+  done
+}
+
+# The objects of the packaged programs' own code, in the build tree: each
+# carries the control-flow protection mark on x86-64, and between them they
+# call the stack protector's and the fortified functions' checks.
+check_own_code() {
+  local objects=() object calls=""
+  mapfile -t objects < <(find "$build"/{nvl,digest,tools,verify,cpu}/CMakeFiles -name '*.o' ! -path '*-dynamic.dir/*')
+  ((${#objects[@]})) || fail "no objects of the programs found in $build"
+  for object in "${objects[@]}"; do
+    if [[ $(uname -m) == x86_64 ]]; then
+      readelf -n "$object" | grep -q 'IBT, SHSTK' || fail "$object has no control-flow protection"
+    fi
+    calls+=$(nm -u "$object")$'\n'
+  done
+  grep -q '__stack_chk_fail' <<< "$calls" || fail "no object of the programs has a stack protector"
+  grep -q '__[a-z]*_chk$' <<< "$calls" || fail "no object of the programs calls a fortified function"
 }
 
 config_args=()
@@ -136,6 +184,7 @@ case $mode in
     fi
     [[ -n $config ]] && config_args=(-C "$config")
     quietly "$tool" --config "$build/CPackConfig.cmake" -G DEB "${config_args[@]}" -B "$work/package"
+    build_id=$("$build/tools/signtool" id "$build/nvl/signcheck") || fail "signtool id on the built signcheck failed"
     debs=("$work"/package/*.deb)
     [[ ${#debs[@]} == 2 ]] || fail "cpack made not two packages: ${debs[*]}"
 
@@ -149,6 +198,17 @@ case $mode in
       [[ -f $deb ]] || fail "no package $package: ${debs[*]}"
       quietly dpkg-deb -x "$deb" "$work/$package"
       expected=(usr/share/doc/$package/changelog.gz usr/share/doc/$package/copyright)
+      if [[ $package == signcheck ]]; then
+        expected+=(usr/share/signcheck/$build_id.pub)
+      fi
+      # A package of another key than the development key's carries its ID
+      # in the version.
+      version=$(dpkg-deb -f "$deb" Version)
+      if [[ $build_id == a86f61831c71892c ]]; then
+        [[ $version != *+key* ]] || fail "$package of the development key has version $version"
+      else
+        [[ $version == *+key$build_id ]] || fail "$package of key $build_id has version $version"
+      fi
       for program in ${programs[$package]}; do
         expected+=(usr/bin/$program usr/share/man/man1/$program.1.gz)
       done
@@ -168,6 +228,7 @@ case $mode in
         fail "signcheck depends on more than libc: $depends"
       for program in ${programs[$package]}; do
         file=$work/$package/usr/bin/$program
+        check_hardening "$file"
         if command -v readelf > /dev/null; then
           ! readelf -S -W "$file" | grep -q '\.comment' || fail "$program has a .comment section"
           readelf -l -W "$file" | grep -q GNU_RELRO || fail "$program has no read-only relocations"
@@ -185,6 +246,9 @@ case $mode in
       cp -a "$work/$package/." "$work/root/"
     done
 
+    if [[ -n ${SIGNCHECK_PACKAGE_BUILD:-} ]]; then
+      check_own_code
+    fi
     expect_entries "$work/root" usr
     check_prefix "$work/root/usr"
     ;;

@@ -1,12 +1,15 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: ISC
 # A publisher's build: own_key_test.sh CMAKE SOURCE_DIR SIGNTOOL CXX
 # Configure must refuse a SIGNCHECK_PUBLIC_KEY that does not exist, print the
-# ID that `signtool id` gives for a fresh key, and the signcheck built with it
-# must accept a file that key signs and refuse the shipped examples.
+# ID that `signtool id` gives for a fresh key (configured with the options
+# keygen prints), and the signcheck built with it must carry that ID, accept
+# a file that key signs and refuse the shipped examples.
 set -euo pipefail
 
 cmake=$1 source=$2 signtool=$3 cxx=$4
 work=$(mktemp -d "${TMPDIR:-/tmp}/signcheck-own-key.XXXXXX")
+work=$(cd "$work" && pwd -P)  # as keygen prints it
 trap 'rm -rf "$work"' EXIT
 
 fail() {
@@ -27,11 +30,13 @@ tr -s ' \n' '  ' < "$work/configure.log" | grep -qF "SIGNCHECK_PUBLIC_KEY=$work/
   { cat "$work/configure.log" >&2; fail "configure did not name the missing key file"; }
 rm -rf "$work/build"
 
-"$signtool" keygen "$work/own.key" "$work/own.pub" > "$work/keygen.log"
+"$signtool" keygen --no-passphrase "$work/own.key" "$work/own.pub" > "$work/keygen.log" 2> /dev/null
 id=$("$signtool" id "$work/own.pub")
 grep -q "^key ID: $id$" "$work/keygen.log" || fail "keygen printed: $(cat "$work/keygen.log")"
-configure -DSIGNCHECK_PUBLIC_KEY="$work/own.pub" -DSIGNCHECK_TEST_PRIVATE_KEY="$work/own.key" ||
-  { cat "$work/configure.log" >&2; fail "configure failed"; }
+read -r -a options < <(grep -o ' -DSIGNCHECK_PUBLIC_KEY=.*' "$work/keygen.log")
+[[ ${options[*]} == "-DSIGNCHECK_PUBLIC_KEY=$work/own.pub -DSIGNCHECK_TEST_PRIVATE_KEY=$work/own.key" ]] ||
+  fail "keygen printed the options: ${options[*]}"
+configure "${options[@]}" || { cat "$work/configure.log" >&2; fail "configure failed"; }
 grep -q "signcheck key: $id ($work/own.pub)" "$work/configure.log" ||
   { cat "$work/configure.log" >&2; fail "configure did not print the key ID $id"; }
 ! grep -q "development key" "$work/configure.log" || fail "configure warned about the development key"
@@ -39,6 +44,7 @@ grep -q "signcheck key: $id ($work/own.pub)" "$work/configure.log" ||
 "$cmake" --build "$work/build" -j 2 --target signcheck > "$work/build.log" 2>&1 ||
   { tail -n 30 "$work/build.log" >&2; fail "the build failed"; }
 signcheck=$work/build/nvl/signcheck
+[[ $("$signtool" id "$signcheck") == "$id" ]] || fail "signtool id on the signcheck built gave $("$signtool" id "$signcheck")"
 printf 'url=https://updates.example.com/\r\n' > "$work/list"
 "$signtool" sign --mode nvl -o "$work/list.nvl" "$work/own.key" "$work/list"
 status=0

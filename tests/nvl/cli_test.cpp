@@ -186,7 +186,7 @@ TEST(SignedBySigntoolTest, EveryLayoutPassesAndFailsWhenChanged) {
       EXPECT_EQ(Signcheck({layout.mode, changed}).status, 70) << layout.mode;
       const ProcessResult rejected = SigntoolVerify(layout.mode, changed);
       EXPECT_EQ(rejected.status, 1) << layout.mode;
-      EXPECT_EQ(rejected.err.rfind("signtool: " + changed + ": ", 0), 0u) << rejected.err;
+      EXPECT_EQ(rejected.err.rfind("signtool: verify: " + changed + ": ", 0), 0u) << rejected.err;
       EXPECT_EQ(rejected.err.find('\n'), rejected.err.size() - 1) << rejected.err;  // one line
     }
   }
