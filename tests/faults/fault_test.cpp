@@ -131,8 +131,9 @@ TEST_F(UrlFaults, EachFailingCallGivesItsMessageAlone) {
 
 TEST_F(UrlFaults, AFileTruncatedUnderItsMappingEndsWithAnIoError) {
   // The content runs past the first page, which is all that is left of it:
-  // the lines printed before the fault are kept, then the I/O error.
-  const std::string content(3 * 4096, 'u');
+  // the lines printed before the fault are kept, then the I/O error.  Three
+  // megabytes, so that the hash's mapping ahead meets the cut first.
+  const std::string content(3 << 20, 'u');
   const std::string text = testing_support::SignText(content);
   path_ = dir_.Write("cut.url", "[signature]\r\n" + text + "\r\n" + content);
   const ProcessResult result = Check({{"FAULT_MMAP_TRUNCATE", "4096"}});
