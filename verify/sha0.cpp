@@ -205,8 +205,8 @@ namespace {
 bool MapAhead(const uint8_t* begin, const uint8_t* end) {
 #ifdef MADV_POPULATE_READ
   constexpr uintptr_t kPageMask = 4095;  // the smallest page of every supported CPU
-  const uintptr_t first = reinterpret_cast<uintptr_t>(begin) & ~kPageMask;
-  return madvise(reinterpret_cast<void*>(first), reinterpret_cast<uintptr_t>(end) - first, MADV_POPULATE_READ) == 0;
+  const uint8_t* const first = begin - (reinterpret_cast<uintptr_t>(begin) & kPageMask);
+  return madvise(const_cast<uint8_t*>(first), static_cast<size_t>(end - first), MADV_POPULATE_READ) == 0;
 #else
   (void)begin;
   (void)end;
