@@ -128,6 +128,9 @@ row() {
 
 echo
 echo "== ratios, ours / reference: kernels by real time, processes by median wall time"
+# Every figure is of this CPU and these variants of the kernels.
+echo "   CPU: $(lscpu | sed -n 's/^Model name: *//p'), SHA extensions: $(grep -qw sha_ni /proc/cpuinfo && echo yes || echo no)"
+echo "   variants: $(awk -F'"' '$2 ~ /^(sha0|sha256|mont_mul32)$/ { printf "%s %s  ", $2, $4 }' "$work/kernels.json")"
 echo "   (the 4 KiB rows: median of five rounds' ratios; times are medians for the record)"
 row "VerifySignature 4 KiB / OpenSSL DSA_do_verify with SHA-1" \
   "$(kernel BM_VerifySignature)" "$(kernel BM_OpenSslDsaVerify)" 0.5 "(stretch 0.35)"

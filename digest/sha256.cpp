@@ -53,6 +53,13 @@ void FinalWith(Sha256Context& ctx, uint8_t* out, CompressFn compress) {
   }
 }
 
+const char* Provider() {
+#if SHA256_HAVE_SHANI
+  if (SelectedCompress() == &CompressShaNi) return "shani";
+#endif
+  return "portable";
+}
+
 }  // namespace sha256
 
 void Sha256Transform(Sha256Context& ctx, const uint8_t* data, int32_t blocks) {

@@ -39,6 +39,9 @@ inline bool CpuHasShaNi() { return SHA256_HAVE_SHANI && cpu::Has(cpu::Feature::k
 // for the rest of the process.
 CompressFn SelectedCompress();
 
+// SelectedCompress's name: "shani" or "portable".
+const char* Provider();
+
 // Sha256Update and Sha256Final over the given compression; the two paths
 // must agree on every input, and these let tests hold each to the vectors.
 void UpdateWith(Sha256Context& ctx, const uint8_t* data, uint32_t length, CompressFn compress);

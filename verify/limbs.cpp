@@ -110,6 +110,18 @@ MontMul32Fn SelectedMontMul32() {
   return chosen;
 }
 
+const char* MontMul32Provider() {
+  const MontMul32Fn chosen = SelectedMontMul32();
+#if LIMBS_HAVE_MULX
+  if (chosen == &MontMul32MulxAdx) return "mulx-adx";
+#endif
+#if LIMBS_HAVE_WORDS
+  if (chosen == &MontMul32Words) return "words";
+#endif
+  if (chosen == &MontMul32Avx2) return "avx2";
+  return "limbs16";
+}
+
 void MontReduceReference(Limb* x, const Limb* m, Limb factor, int16_t xlen, int16_t mlen, int16_t steps) {
   if (xlen <= 0 || mlen <= 0 || xlen < mlen) return;
   for (int step = 0; step < steps; ++step) {

@@ -60,6 +60,10 @@ void MontMul32MulxAdx(const Limb* a, const Limb* b, Limb* out, const Limb* m, Li
 // The product that mont_mul runs for n = 32, chosen on the first call.
 MontMul32Fn SelectedMontMul32();
 
+// SelectedMontMul32's name: "mulx-adx", "words" (64-bit words in portable
+// code), "avx2" or "limbs16" (the reference).
+const char* MontMul32Provider();
+
 // The reference reduction.
 void MontReduceReference(Limb* x, const Limb* m, Limb factor, int16_t xlen, int16_t mlen, int16_t steps);
 

@@ -32,5 +32,7 @@ void Sha0DigestBytes(const Sha0Context& ctx, uint8_t* out);
 
 // Appends a message part of any size, in pieces that fit Sha0Update's 32-bit
 // length.  The byte count stays modulo 2^32, so for any size this is the same
-// digest that one hypothetical call with the whole length would give.
+// digest that one hypothetical call with the whole length would give.  A
+// part over a megabyte has its pages mapped ahead of the hash (a file
+// mapping's, say), which changes nothing for memory already in place.
 void Sha0UpdateLarge(const void* data, size_t length, Sha0Context& ctx);

@@ -23,6 +23,8 @@ struct Path {
   void (*words)(uint32_t* state, uint32_t* block);
   // Compresses count consecutive 64-byte blocks at data (any alignment).
   void (*bytes)(uint32_t* state, uint32_t* block, const uint8_t* data, size_t count);
+  // The variant's name as tests, benchmarks and profiles report it.
+  const char* name;
 };
 
 // Runs on every CPU.
@@ -35,6 +37,9 @@ extern const Path kShaNi;
 
 // The path the digest uses, chosen on the first call.
 const Path& SelectedPath();
+
+// SelectedPath's name: "portable" or "shani".
+const char* Provider();
 
 // Sha0Update and Sha0Final over the given path.
 void UpdateWith(const void* data, uint32_t length, Sha0Context& ctx, const Path& path);

@@ -129,7 +129,7 @@ SHA0_SHANI_TARGET void CompressBytesShaNi(uint32_t* state, uint32_t* block, cons
 
 }  // namespace
 
-const Path kShaNi = {CompressWordsShaNi, CompressBytesShaNi};
+const Path kShaNi = {CompressWordsShaNi, CompressBytesShaNi, "shani"};
 
 }  // namespace sha0
 

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "cpu/cpu.h"
+#include "digest/sha256_compress.h"
 #include "tools/dsa_keys.h"
 #include "verify/builtin_key.h"
 #include "verify/limbs_paths.h"
@@ -234,6 +235,11 @@ int main(int argc, char** argv) {
     if (std::strncmp(argv[i], "--benchmark_format=", 19) == 0) console = std::strcmp(argv[i] + 19, "console") == 0;
   }
   benchmark::Initialize(&argc, argv);
+  // The variants the programs run on this CPU, in the table's header and the
+  // JSON output's context.
+  benchmark::AddCustomContext("sha0", sha0::Provider());
+  benchmark::AddCustomContext("sha256", sha256::Provider());
+  benchmark::AddCustomContext("mont_mul32", limbs::MontMul32Provider());
   if (!console) {
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();

@@ -46,7 +46,7 @@ if [[ -x $signtool ]]; then
     sign lst "$work/list.in" "$data/update-$entries.lst"
   done
   # URL lists hash their content straight from the mapping: sizes around blocks.
-  for size in 1 55 56 64 65 4096 1000003; do
+  for size in 1 55 56 64 65 4096 1000003 3000001; do
     { printf 'x'; head -c $((size - 1)) /dev/urandom; } > "$work/url.in"
     sign url "$work/url.in" "$data/content-$size.url"
   done

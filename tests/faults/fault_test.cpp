@@ -154,8 +154,9 @@ TEST_F(UrlFaults, EachFailingCallGivesItsMessageAlone) {
 TEST_F(UrlFaults, AFaultOnTheMappingEndsWithAnIoErrorUnderAnySignalMask) {
   // The content runs past the first page, which is all that is left of it:
   // the lines printed before the fault are kept, then the I/O error, also
-  // when signcheck was started with SIGBUS blocked.
-  const std::string content(3 * 4096, 'u');
+  // when signcheck was started with SIGBUS blocked.  Three megabytes, so that
+  // the hash's mapping ahead meets the cut first.
+  const std::string content(3 << 20, 'u');
   const std::string text = testing_support::SignText(content);
   for (const char* blocked : {"0", "1"}) {
     path_ = dir_.Write("cut.url", "[signature]\r\n" + text + "\r\n" + content);

@@ -1,0 +1,13 @@
+// Prints the variant each CPU-dispatched kernel chose in this process, one
+// "kernel variant" line each, for the runs under other CPU models to compare
+// with what those models can run.
+#include <cstdio>
+
+#include "digest/sha256_compress.h"
+#include "verify/limbs_paths.h"
+#include "verify/sha0_paths.h"
+
+int main() {
+  std::printf("sha0 %s\nsha256 %s\nmont_mul32 %s\n", sha0::Provider(), sha256::Provider(), limbs::MontMul32Provider());
+  return 0;
+}
