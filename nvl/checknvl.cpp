@@ -7,9 +7,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
-#include <new>
 
 #include "nvl/exit_status.h"
 #include "nvl/file_descriptor.h"
@@ -20,6 +20,10 @@
 namespace {
 
 constexpr size_t kReadSize = 1024;
+
+struct FreeBlock {
+  void operator()(char* block) const { std::free(block); }
+};
 
 }  // namespace
 
@@ -81,7 +85,9 @@ int LstFileCheckSign(const char* file_name) {
   // The content is exactly the size fstat reported: each read asks for no
   // more than is still missing, so a file that grows meanwhile is cut there.
   const auto size = static_cast<size_t>(status.st_size);
-  const std::unique_ptr<char[]> content(new (std::nothrow) char[size]);
+  // Taken from malloc, not new: a failing new reports by throwing, and the
+  // exception itself needs memory that may not be there either.
+  const std::unique_ptr<char, FreeBlock> content(static_cast<char*>(std::malloc(size)));
   if (!content) {
     file.Close();
     std::printf("read error for file %s: %s\n", file_name, std::strerror(ENOMEM));

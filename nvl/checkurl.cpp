@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <type_traits>
 
 #include "nvl/exit_status.h"
 #include "nvl/file_descriptor.h"
@@ -50,21 +51,54 @@ sigjmp_buf g_fault_jump;
 volatile sig_atomic_t g_guard_armed = 0;
 volatile uintptr_t g_guard_begin = 0;
 volatile uintptr_t g_guard_end = 0;
+// Set while the check has printed part of a line and not yet its line feed.
+volatile sig_atomic_t g_line_open = 0;
 struct sigaction g_previous_action;
 
 void OnMappingFault(int, siginfo_t* info, void*) {
-  const auto address = reinterpret_cast<uintptr_t>(info->si_addr);
-  if (g_guard_armed != 0 && address >= g_guard_begin && address < g_guard_end) {
-    g_guard_armed = 0;
-    siglongjmp(g_fault_jump, 1);
+  // A positive code is the kernel's own report of a failed access; a SIGBUS
+  // sent by kill or sigqueue carries a code of 0 or below and an address
+  // field that is no address at all.
+  if (info->si_code > 0) {
+    const auto address = reinterpret_cast<uintptr_t>(info->si_addr);
+    if (g_guard_armed != 0 && address >= g_guard_begin && address < g_guard_end) {
+      g_guard_armed = 0;
+      siglongjmp(g_fault_jump, 1);
+    }
+    // Not a fault on the mapping: the previous disposition takes the repeated
+    // fault as it would have taken this one.
+    sigaction(SIGBUS, &g_previous_action, nullptr);
+    return;
   }
-  // Not a fault on the mapping: the previous disposition takes the repeated
-  // fault as it would have taken this one.
+  // A sent signal has the effect it would have had without the guard.  An
+  // exec leaves only the default or the ignoring disposition to inherit.
+  if (g_previous_action.sa_handler == SIG_IGN) {
+    return;
+  }
   sigaction(SIGBUS, &g_previous_action, nullptr);
+  raise(SIGBUS);  // delivered once this handler returns
 }
 
-// UrlContentCheckSign on the mapping, guarded.  Nothing between here and the
-// fault has a destructor to run, so jumping over those frames is sound.
+// The jump leaves UrlContentCheckSign and whatever it called without running
+// a destructor, which is sound only while every object it and the layout keep
+// on those frames has none to run.
+static_assert(std::is_trivially_destructible_v<std::string_view>);
+static_assert(std::is_trivially_destructible_v<UrlLayout>);
+static_assert(std::is_trivially_destructible_v<Sha0Context>);
+
+void PrintTextOnOpenLine(FILE* out, std::string_view text) {
+  g_line_open = 1;
+  PrintText(out, text);
+}
+
+void EndOpenLine(FILE* out, const char* rest) {
+  std::fputs(rest, out);
+  g_line_open = 0;
+}
+
+// UrlContentCheckSign on the mapping, guarded.  SIGBUS is unblocked for the
+// work, whatever mask signcheck was started with: a blocked fault would kill
+// the process outright.
 int GuardedUrlCheck(std::string_view content, const char* file_name) {
   struct sigaction guard = {};
   guard.sa_sigaction = OnMappingFault;
@@ -73,20 +107,28 @@ int GuardedUrlCheck(std::string_view content, const char* file_name) {
   if (sigaction(SIGBUS, &guard, &g_previous_action) != 0) {
     return UrlContentCheckSign(content, file_name, stdout);
   }
+  sigset_t bus_only;
+  sigset_t previous_mask;
+  sigemptyset(&bus_only);
+  sigaddset(&bus_only, SIGBUS);
   // The mapping reaches to the end of its last page.
   const auto page = static_cast<uintptr_t>(std::max(sysconf(_SC_PAGESIZE), 1L));
   g_guard_begin = reinterpret_cast<uintptr_t>(content.data());
   g_guard_end = (g_guard_begin + content.size() + page - 1) / page * page;
+  g_line_open = 0;
+  sigprocmask(SIG_UNBLOCK, &bus_only, &previous_mask);
   if (sigsetjmp(g_fault_jump, 1) != 0) {
     sigaction(SIGBUS, &g_previous_action, nullptr);
-    std::fflush(stdout);
-    std::printf("mmap error for file %s: %s\n", file_name, std::strerror(EIO));
+    sigprocmask(SIG_SETMASK, &previous_mask, nullptr);
+    // The message starts a line of its own, after what was printed so far.
+    std::printf("%smmap error for file %s: %s\n", g_line_open != 0 ? "\n" : "", file_name, std::strerror(EIO));
     return kExitIoError;
   }
   g_guard_armed = 1;
   const int status = UrlContentCheckSign(content, file_name, stdout);
   g_guard_armed = 0;
   sigaction(SIGBUS, &g_previous_action, nullptr);
+  sigprocmask(SIG_SETMASK, &previous_mask, nullptr);
   return status;
 }
 
@@ -100,8 +142,8 @@ int UrlContentCheckSign(std::string_view content, const char* file_name, FILE* o
     return kExitSoftware;
   }
   std::fputs("Signature: ", out);
-  PrintText(out, layout.signature_text);
-  std::fputc('\n', out);
+  PrintTextOnOpenLine(out, layout.signature_text);
+  EndOpenLine(out, "\n");
 
   uint8_t signature[kSignatureSize];
   DecodeSignatureText(layout.signature_text, signature);
@@ -112,8 +154,9 @@ int UrlContentCheckSign(std::string_view content, const char* file_name, FILE* o
   Sha0Final(context);
   if (VerifyDigestSignature(kVerifyKey, signature, context) != kVerifyOk) {
     std::fputs("Wrong signature ", out);
-    PrintText(out, layout.signature_text);
-    std::fprintf(out, " in url file %s\n", file_name);
+    PrintTextOnOpenLine(out, layout.signature_text);
+    std::fprintf(out, " in url file %s", file_name);
+    EndOpenLine(out, "\n");
     return kExitSoftware;
   }
   return kExitOk;
