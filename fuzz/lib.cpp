@@ -96,8 +96,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (span.size > 0 && (span.data < data + 1 || span.data + span.size > data + size)) __builtin_trap();
   }
   if (data[0] % 6 >= 4) {
-    if (status != 64 || std::string_view(message, message_length) != "Error: unknown mode " + std::string(word) +
-                                                                          " specified\n") {
+    if (status != 64 ||
+        std::string_view(message, message_length) != "Error: unknown mode " + std::string(word) + " specified\n") {
       __builtin_trap();
     }
     return 0;

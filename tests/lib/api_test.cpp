@@ -54,9 +54,8 @@ TEST(LibraryTest, HandsBackExactlyTheSignedBytesOfEachMode) {
     std::string file;
     std::vector<std::string> spans;
   };
-  const std::vector<Case> cases = {{"nvl", kNvl, {"http://a/\r\n", "http://b/\n"}},
-                                   {"lst", kLst, {kRegion}},
-                                   {"URLs", kUrl, {kContent}}};
+  const std::vector<Case> cases = {
+      {"nvl", kNvl, {"http://a/\r\n", "http://b/\n"}}, {"lst", kLst, {kRegion}}, {"URLs", kUrl, {kContent}}};
   TempDir dir;
   Result result;
   for (const Case& c : cases) {
