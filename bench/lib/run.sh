@@ -18,6 +18,9 @@ signcheck=$build/nvl/signcheck
 signtool=$build/tools/signtool
 bench=$build/bench/lib/bench_lib
 key=${SIGNCHECK_TEST_PRIVATE_KEY:-$here/../../keys/development.key}
+if [[ ! -x /usr/bin/time && $(id -u) == 0 ]] && command -v apt-get > /dev/null; then
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -q time > /dev/null
+fi
 for program in "$signcheck" "$signtool" "$bench" /usr/bin/time; do
   [[ -x $program ]] || { echo "bench/lib/run.sh: missing $program (make build; apt-get install time)" >&2; exit 2; }
 done
