@@ -14,12 +14,11 @@
 #include <cstring>
 #include <type_traits>
 
+#include "nvl/check_core.h"
 #include "nvl/exit_status.h"
 #include "nvl/file_descriptor.h"
 #include "nvl/signature_text.h"
-#include "verify/builtin_key.h"
 #include "verify/sha0.h"
-#include "verify/verify.h"
 
 namespace {
 
@@ -85,6 +84,7 @@ void OnMappingFault(int, siginfo_t* info, void*) {
 static_assert(std::is_trivially_destructible_v<std::string_view>);
 static_assert(std::is_trivially_destructible_v<UrlLayout>);
 static_assert(std::is_trivially_destructible_v<Sha0Context>);
+static_assert(std::is_trivially_destructible_v<CheckReport>);
 
 void PrintTextOnOpenLine(FILE* out, std::string_view text) {
   g_line_open = 1;
@@ -121,7 +121,10 @@ int GuardedUrlCheck(std::string_view content, const char* file_name) {
     sigaction(SIGBUS, &g_previous_action, nullptr);
     sigprocmask(SIG_SETMASK, &previous_mask, nullptr);
     // The message starts a line of its own, after what was printed so far.
-    std::printf("%smmap error for file %s: %s\n", g_line_open != 0 ? "\n" : "", file_name, std::strerror(EIO));
+    if (g_line_open != 0) {
+      std::putchar('\n');
+    }
+    PrintMessage(stdout, CheckReport{kExitIoError, CheckMessage::kMmapFailed, CheckMode::kUrl, EIO, {}}, file_name);
     return kExitIoError;
   }
   g_guard_armed = 1;
@@ -136,37 +139,33 @@ int GuardedUrlCheck(std::string_view content, const char* file_name) {
 
 int UrlContentCheckSign(std::string_view content, const char* file_name, FILE* out) {
   std::fprintf(out, "Parse url file %s...\n", file_name);
-  const UrlLayout layout = LocateUrlLayout(content);
-  if (!layout.has_marker) {
-    std::fprintf(out, "Can`t find signature in url file %s\n", file_name);
-    return kExitSoftware;
+  UrlLayout layout;
+  CheckReport report = UrlLocate(content, layout);
+  if (report.status != kExitOk) {
+    PrintMessage(out, report, file_name);
+    return report.status;
   }
   std::fputs("Signature: ", out);
   PrintTextOnOpenLine(out, layout.signature_text);
   EndOpenLine(out, "\n");
 
-  uint8_t signature[kSignatureSize];
-  DecodeSignatureText(layout.signature_text, signature);
-  Sha0Context context;
-  std::memset(&context, 0, sizeof context);
-  Sha0Init(context);
-  Sha0UpdateLarge(content.data() + layout.signed_begin, content.size() - layout.signed_begin, context);
-  Sha0Final(context);
-  if (VerifyDigestSignature(kVerifyKey, signature, context) != kVerifyOk) {
-    std::fputs("Wrong signature ", out);
-    PrintTextOnOpenLine(out, layout.signature_text);
-    std::fprintf(out, " in url file %s", file_name);
-    EndOpenLine(out, "\n");
-    return kExitSoftware;
+  std::string_view signed_content;
+  report = UrlVerify(content, layout, signed_content);
+  if (report.status != kExitOk) {
+    // The message shows the signature text, read from the mapping.
+    g_line_open = 1;
+    PrintMessage(out, report, file_name);
+    g_line_open = 0;
   }
-  return kExitOk;
+  return report.status;
 }
 
 int UrlFileCheckSign(const char* file_name) {
+  constexpr CheckMode kMode = CheckMode::kUrl;
   // Opened once by design: an interrupted open is reported, not retried.
   const int fd = open(file_name, O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
-    std::printf("error in open file %s for reading: %s\n", file_name, std::strerror(errno));
+    PrintMessage(stdout, CheckReport{kExitIoError, CheckMessage::kOpenFailed, kMode, errno, {}}, file_name);
     return kExitIoError;
   }
   FileDescriptor file(fd);
@@ -175,7 +174,7 @@ int UrlFileCheckSign(const char* file_name) {
   if (fstat(file.get(), &status) != 0) {
     const int error = errno;
     file.Close();
-    std::printf("stat error for file %s: %s\n", file_name, std::strerror(error));
+    PrintMessage(stdout, CheckReport{kExitIoError, CheckMessage::kStatFailed, kMode, error, {}}, file_name);
     return kExitIoError;
   }
   // A file of 0 bytes cannot be mapped; mmap itself says so.
@@ -184,7 +183,7 @@ int UrlFileCheckSign(const char* file_name) {
   if (!mapping.ok()) {
     const int error = errno;
     file.Close();
-    std::printf("mmap error for file %s: %s\n", file_name, std::strerror(error));
+    PrintMessage(stdout, CheckReport{kExitIoError, CheckMessage::kMmapFailed, kMode, error, {}}, file_name);
     return kExitIoError;
   }
   file.Close();
