@@ -64,6 +64,7 @@ while ((${#chosen[@]} < ${#families[@]})); do
   fi
   draws=$((draws + 1))
   key=$work/draw
+  rm -f "$key.key" "$key.pub"
   "$signtool" keygen "$key.key" "$key.pub" >/dev/null
   edges=" $(edges_of "$key" | tr '\n' ' ')"
   for i in "${!families[@]}"; do
