@@ -316,16 +316,16 @@ int CompareFromTop(const ByteNumber& d, const ByteNumber& v) {
 
 namespace limbs {
 
-void ModInverseQReference(const uint8_t* s, Limb* out) {
+void ModInverseReference(const uint8_t* s, const Limb* q, Limb* out) {
   ByteNumber d{}, v{}, a{}, b{};
-  limbs_to_bytes(kPrimeQ, d.b, 20);
+  limbs_to_bytes(q, d.b, 20);
   std::memcpy(v.b, s, 20);
 
   // s >= q: take it modulo q, which one subtraction does for a 160-bit s.
   Limb s_limbs[10];
   limbs_from_bytes(v.b, s_limbs, 20);
-  if (limbs_compare(s_limbs, kPrimeQ, 10) >= 0) {
-    limbs_sub(s_limbs, kPrimeQ, 10);
+  if (limbs_compare(s_limbs, q, 10) >= 0) {
+    limbs_sub(s_limbs, q, 10);
     limbs_to_bytes(s_limbs, v.b, 20);
   }
   v.top = 19;
@@ -384,18 +384,22 @@ void ModInverseQReference(const uint8_t* s, Limb* out) {
   limbs_from_bytes(a.b, out, 20);
   if (sign == 0) {
     Limb q_minus_a[10];
-    std::memcpy(q_minus_a, kPrimeQ, sizeof q_minus_a);
+    std::memcpy(q_minus_a, q, sizeof q_minus_a);
     limbs_sub(q_minus_a, out, 10);
     std::memcpy(out, q_minus_a, sizeof q_minus_a);
   }
 }
 
+void ModInverseQReference(const uint8_t* s, Limb* out) { ModInverseReference(s, kPrimeQ, out); }
+
 }  // namespace limbs
 
-void mod_inverse_q(const uint8_t* s, Limb* out) {
+void mod_inverse(const uint8_t* s, const Limb* q, Limb* out) {
 #if LIMBS_HAVE_WORDS
-  limbs::ModInverseQWords(s, out);
+  limbs::ModInverseWords(s, q, out);
 #else
-  limbs::ModInverseQReference(s, out);
+  limbs::ModInverseReference(s, q, out);
 #endif
 }
+
+void mod_inverse_q(const uint8_t* s, Limb* out) { mod_inverse(s, kPrimeQ, out); }

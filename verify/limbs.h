@@ -52,6 +52,10 @@ void mont_multi_exp(Limb* acc, const uint8_t* exp1, const Limb (*key_table)[32],
 void mont_multi_exp_with_base(Limb* acc, const uint8_t* exp1, const Limb (*base_table)[32], const Limb (*key_table)[32],
                               const uint8_t* exp2);
 
-// out (10 limbs) = s^-1 mod q, fully reduced, for the 20-byte little-endian s.
-// s is taken modulo q first; s = 0 (mod q) gives 0.
+// out (10 limbs) = s^-1 mod q, fully reduced, for the 20-byte little-endian s
+// and a prime q of exactly 160 bits (10 limbs, top bit set).  s is taken
+// modulo q first; s = 0 (mod q) gives 0.  out may not alias q.
+void mod_inverse(const uint8_t* s, const Limb* q, Limb* out);
+
+// mod_inverse for the compiled-in q (kPrimeQ).
 void mod_inverse_q(const uint8_t* s, Limb* out);

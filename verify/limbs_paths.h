@@ -75,13 +75,15 @@ void MontReduceReference(Limb* x, const Limb* m, Limb factor, int16_t xlen, int1
 bool MontReduceWords(Limb* x, const Limb* m, Limb factor, int16_t xlen, int16_t mlen, int16_t steps);
 #endif
 
-// The reference inverse: base-256 extended Euclid.
-void ModInverseQReference(const uint8_t* s, Limb* out);
+// The reference inverse: base-256 extended Euclid, for any q mod_inverse takes.
+void ModInverseReference(const uint8_t* s, const Limb* q, Limb* out);
+void ModInverseQReference(const uint8_t* s, Limb* out);  // for kPrimeQ
 
 #if LIMBS_HAVE_WORDS
-// mod_inverse_q by binary extended Euclid on 64-bit words.  The inverse
+// mod_inverse by binary extended Euclid on 64-bit words.  The inverse
 // below q is unique, so it equals the reference's.
-void ModInverseQWords(const uint8_t* s, Limb* out);
+void ModInverseWords(const uint8_t* s, const Limb* q, Limb* out);
+void ModInverseQWords(const uint8_t* s, Limb* out);  // for kPrimeQ
 #endif
 
 }  // namespace limbs

@@ -214,9 +214,9 @@ void ShiftLeftBy(Number3& x, int k) {
 
 }  // namespace
 
-void ModInverseQWords(const uint8_t* s_bytes, Limb* out) {
+void ModInverseWords(const uint8_t* s_bytes, const Limb* q16, Limb* out) {
   Number3 q = {}, v = {};
-  std::memcpy(q.w, kPrimeQ, 20);
+  std::memcpy(q.w, q16, 20);
   std::memcpy(v.w, s_bytes, 20);
   if (!Below(v, q)) Subtract(v, q);  // one subtraction reduces any 160-bit s
   Number3 r = {}, s = {{1, 0, 0}}, u = q;
@@ -255,6 +255,8 @@ void ModInverseQWords(const uint8_t* s_bytes, Limb* out) {
   DivideByPowerOfTwoModQ(inverse, k, q, q_inverse);
   std::memcpy(out, inverse.w, 20);
 }
+
+void ModInverseQWords(const uint8_t* s, Limb* out) { ModInverseWords(s, kPrimeQ, out); }
 
 }  // namespace limbs
 

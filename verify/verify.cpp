@@ -22,6 +22,9 @@ int RangeCode(const Limb* x) {
   return kVerifyOk;
 }
 
+// Whether the 32-limb p lies below 2^512 - 2^496.
+bool ModulusFitsReduction(const Limb* p) { return p[kPLimbs - 1] != 0xFFFF; }
+
 }  // namespace
 
 int VerifyDigestSignatureWithBase(const uint8_t* key, const uint8_t* signature, const Sha0Context& context,
@@ -65,7 +68,12 @@ int VerifyDigestSignatureWithBase(const uint8_t* key, const uint8_t* signature, 
 
   // Out of Montgomery form modulo p (0 <= v <= p), then towards q: the second
   // reduction leaves v * 2^-512 (at most q), which the product with
-  // kQCorrection = 2^672 turns back into v modulo q.
+  // kQCorrection = 2^672 turns back into v modulo q.  The first keeps no limb
+  // above the accumulator's 32: each of its steps stays below 2^512 only
+  // while p < 2^512 - 2^496, that is while p's top limb is not 0xFFFF.
+  // signtool makes and accepts no other key; should one be compiled in all
+  // the same, every signature is refused rather than checked wrongly.
+  if (!ModulusFitsReduction(kPrimeP)) return kVerifyMismatch;
   mont_reduce(acc, kPrimeP, kFactorP, kPLimbs, kPLimbs, 32);
   mont_reduce(acc, kPrimeQ, kFactorQ, kPLimbs, kQLimbs, 32);
   mont_mul(acc, kQCorrection, acc, kPrimeQ, kFactorQ, kQLimbs);

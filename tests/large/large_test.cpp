@@ -161,6 +161,7 @@ TEST(LongSignatureText, IsPrintedWithoutACopy) {
 }
 
 TEST(LongTaggedList, EntriesTakeNoMemoryOfTheirOwn) {
+  SKIP_WITHOUT_TEST_KEY();
   // About 24 MiB of short entries, written and hashed a chunk at a time so
   // that this process, whose size the child's first peak inherits, stays
   // small.  signcheck's memory stays within twice the file.

@@ -98,6 +98,7 @@ TEST(LstFileTest, MissingRegion) {
            "[NorvuUpdateList]\r\n" + sig,                             // no end marker
            "[NorvuUpdateList]\r\n[NorvuUpdateListEnd]\n" + sig,       // end marker without CR
            "[NorvuUpdateListEnd]\r\n[NorvuUpdateList]\r\n" + sig,     // end before start
+           "[NorvuUpdateListEnd]\r\n" + kRegion + sig,                // end before start, then a region
            std::string("[NorvuUpdateListEnd]\r\n[NorvuUpdateList]"),  // end before start, nothing after
        }) {
     const Outcome outcome = Check(file);
@@ -130,6 +131,8 @@ TEST(LstFileTest, SignatureTextForms) {
   EXPECT_EQ(Check(kRegion + "[Signature]\r\nSignature=\r\n\t " + kText).status, 0);
   // A longer text verifies on its first 80 characters.
   EXPECT_EQ(Check(kRegion + "[Signature]\r\nSignature=" + kText + "XYZ\r\n").status, 0);
+  // A text of 79 digits: the missing one reads as the end of the text.
+  EXPECT_EQ(Check(kRegion + "[Signature]\r\nSignature=" + testing_support::SignTextCutTo79Digits(kRegion)).status, 0);
 }
 
 TEST(LstFileTest, WrongSignatureShowsTheWholeText) {

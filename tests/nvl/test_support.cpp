@@ -72,6 +72,14 @@ std::string SignText(std::string_view bytes) {
   return text;
 }
 
+std::string SignTextCutTo79Digits(std::string_view bytes) {
+  for (int tries = 0; tries < 1000; ++tries) {
+    const std::string text = SignText(bytes);
+    if (text[78] == '0') return text.substr(0, 78) + text[79];
+  }
+  throw std::runtime_error("no signature with a last byte below 0x10 in 1000 tries");
+}
+
 ProcessResult Run(const std::string& program, const std::vector<std::string>& argv, const std::string& stdout_path) {
   TempDir scratch;
   const std::string err_path = (scratch.path() / "stderr").string();

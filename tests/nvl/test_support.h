@@ -47,6 +47,12 @@ Outcome Capture(const std::function<int(FILE*)>& check);
 // private half (SIGNCHECK_TEST_PRIVATE_KEY).
 std::string SignText(std::string_view bytes);
 
+// The same text cut to 79 digits where that loses nothing to a reader that
+// takes the missing character for the end of the text: a signature whose
+// last byte is below 0x10 ("0X"), signed again until one is, without its
+// 79th digit ("X").
+std::string SignTextCutTo79Digits(std::string_view bytes);
+
 // A signature text that the compiled-in key never made (valid in form).
 inline const std::string kForeignSignature(80, '1');
 

@@ -109,6 +109,9 @@ TEST(UrlFileTest, SignatureTextForms) {
   const Outcome longer = Check("[signature]\r\n" + kText + "ZZ\r\n" + kContent);
   EXPECT_EQ(longer.status, 0);
   EXPECT_EQ(longer.output, kParse + ("Signature: " + kText + "ZZ\n"));
+  // A text of 79 digits: the missing one reads as the end of the text.
+  const std::string cut = testing_support::SignTextCutTo79Digits(kContent);
+  EXPECT_EQ(Check("[signature]\r\n" + cut + "\r\n" + kContent).output, kParse + ("Signature: " + cut + "\n"));
 
   const std::string foreign = testing_support::kForeignSignature;
   EXPECT_EQ(Check("[signature]\r\n" + foreign + "\r\n" + kContent).output, Wrong(foreign));

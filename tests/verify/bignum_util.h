@@ -134,4 +134,24 @@ inline Bn RandomBelow(std::mt19937_64& rng, const BIGNUM* m, BN_CTX* ctx) {
   return Mod(FromBytes(bytes.data(), static_cast<int>(bytes.size())).get(), m, ctx);
 }
 
+// The base table's layout for the base g: entry 16k + j is the Montgomery
+// form of G_k^(2j + 1) with G_k = g^(2^(40k)).
+inline void MakeBaseTable(const BIGNUM* g, const BIGNUM* p, uint16_t (*table)[32], BN_CTX* ctx) {
+  for (int k = 0; k < 4; ++k) {
+    const Bn base = ModSquarings(g, 40 * k, p, ctx), square = ModMul(base.get(), base.get(), p, ctx);
+    Bn power = Copy(base.get());
+    for (int j = 0; j < 16; ++j) {
+      ToLimbs(MontForm(power.get(), p, ctx).get(), table[16 * k + j], 32);
+      power = ModMul(power.get(), square.get(), p, ctx);
+    }
+  }
+}
+
+// Whether the Montgomery form of a, which is below p, has a second form a
+// multiple of p higher that is still below 2^512.  Only a share of about
+// (2^512 - p) / p of all residues have one: for a p near the top, few.
+inline bool HasFormAboveP(const BIGNUM* a, const BIGNUM* p, BN_CTX* ctx) {
+  return BN_num_bits(Add(MontForm(a, p, ctx).get(), p).get()) <= 512;
+}
+
 }  // namespace bnutil

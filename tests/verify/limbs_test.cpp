@@ -509,51 +509,73 @@ TEST(Limbs, WindowScannerReconstructsThePiece) {
   }
 }
 
-TEST(Limbs, InverseModuloQ) {
-  std::mt19937_64 rng(21);
-  BnCtx ctx = NewCtx();
-  const Bn q = FromLimbs(kPrimeQ, 10), one = Word(1);
-  auto inverse_of = [&](const BIGNUM* s) {
+// Checks mod_inverse on q against BIGNUM: random s below q, small s
+// (one-byte divisors), s just below q, s of random bit length, s with q's
+// leading bytes, and s >= q (taken mod q).  Where both variants are built,
+// each is checked too.
+void ExpectInversesModulo(const BIGNUM* q, int cases, std::mt19937_64& rng, BN_CTX* ctx) {
+  Limb q_limbs[10];
+  ToLimbs(q, q_limbs, 10);
+  auto expect_inverse = [&](const BIGNUM* s, const BIGNUM* expected) {
     uint8_t bytes[20];
     ToBytes(s, bytes, 20);
     Limb out[11];
     out[10] = kCanary;
-    mod_inverse_q(bytes, out);
-    EXPECT_EQ(out[10], kCanary);
-    return FromLimbs(out, 10);
+    mod_inverse(bytes, q_limbs, out);
+    ASSERT_EQ(out[10], kCanary);
+    ASSERT_TRUE(Equal(FromLimbs(out, 10).get(), expected)) << "s = " << Hex(s) << "\nq = " << Hex(q);
+#if LIMBS_HAVE_WORDS
+    limbs::ModInverseReference(bytes, q_limbs, out);
+    ASSERT_TRUE(Equal(FromLimbs(out, 10).get(), expected)) << "reference, s = " << Hex(s) << "\nq = " << Hex(q);
+#endif
   };
-  Bn half = Add(q.get(), one.get());
+  const Bn one = Word(1), q_minus_1 = Sub(q, one.get()), above_q = Sub(PowerOfTwo(160).get(), q);
+  Bn half = Add(q, one.get());
   BN_rshift1(half.get(), half.get());
-  const Bn q_minus_1 = Sub(q.get(), one.get());
-  EXPECT_TRUE(Equal(inverse_of(one.get()).get(), one.get()));
-  EXPECT_TRUE(Equal(inverse_of(Word(2).get()).get(), half.get()));
-  EXPECT_TRUE(Equal(inverse_of(q_minus_1.get()).get(), q_minus_1.get()));
-  EXPECT_TRUE(BN_is_zero(inverse_of(q.get()).get()));
-
-  // Random s below q, small s (one-byte divisors), s just below q, s of
-  // random bit length, s with q's leading bytes, and s >= q (taken mod q).
-  const Bn above_q = Sub(PowerOfTwo(160).get(), q.get());
-  for (int i = 0; i < 3000; ++i) {
+  expect_inverse(one.get(), one.get());
+  expect_inverse(Word(2).get(), half.get());
+  expect_inverse(q_minus_1.get(), q_minus_1.get());
+  expect_inverse(q, Word(0).get());
+  for (int i = 0; i < cases && !::testing::Test::HasFatalFailure(); ++i) {
     Bn s;
     switch (i % 6) {
       case 0: s = Word(static_cast<unsigned long>(rng() % 65536 + 1)); break;
-      case 1: s = Sub(q.get(), Word(static_cast<unsigned long>(rng() % 65536 + 1)).get()); break;
-      case 2: s = Add(q.get(), RandomBelow(rng, above_q.get(), ctx.get()).get()); break;
-      case 3: s = RandomBelow(rng, PowerOfTwo(static_cast<int>(rng() % 160 + 1)).get(), ctx.get()); break;
+      case 1: s = Sub(q, Word(static_cast<unsigned long>(rng() % 65536 + 1)).get()); break;
+      case 2: s = Add(q, RandomBelow(rng, above_q.get(), ctx).get()); break;
+      case 3: s = RandomBelow(rng, PowerOfTwo(static_cast<int>(rng() % 160 + 1)).get(), ctx); break;
       case 4: {
         const int low_bits = static_cast<int>(8 * (rng() % 18 + 1));
-        s = Copy(q.get());
+        s = Copy(q);
         BN_rshift(s.get(), s.get(), low_bits);
         BN_lshift(s.get(), s.get(), low_bits);
-        s = Add(s.get(), RandomBelow(rng, PowerOfTwo(low_bits).get(), ctx.get()).get());
+        s = Add(s.get(), RandomBelow(rng, PowerOfTwo(low_bits).get(), ctx).get());
         break;
       }
-      default: s = RandomBelow(rng, q.get(), ctx.get()); break;
+      default: s = RandomBelow(rng, q, ctx); break;
     }
-    Bn reduced = Mod(s.get(), q.get(), ctx.get());
+    Bn reduced = Mod(s.get(), q, ctx);
     if (BN_is_zero(reduced.get())) continue;
-    Bn expected = ModInverse(reduced.get(), q.get(), ctx.get());
-    ASSERT_TRUE(Equal(inverse_of(s.get()).get(), expected.get())) << "s = " << Hex(s.get());
+    expect_inverse(s.get(), ModInverse(reduced.get(), q, ctx).get());
+  }
+}
+
+// The compiled-in q, then random 160-bit primes of every residue modulo 8
+// (the Newton steps towards q^-1 start from 3 or 4 correct bits), some just
+// above 2^159 and some just below 2^160.
+TEST(Limbs, InverseModuloQ) {
+  std::mt19937_64 rng(21);
+  BnCtx ctx = NewCtx();
+  ExpectInversesModulo(FromLimbs(kPrimeQ, 10).get(), 3000, rng, ctx.get());
+  for (int i = 0; i < 64 && !HasFatalFailure(); ++i) {
+    uint8_t bytes[20];
+    Bn q;
+    do {
+      RandomBytes(rng, bytes, 20);
+      bytes[0] = static_cast<uint8_t>((bytes[0] & ~7) | (2 * i + 1) % 8);
+      bytes[19] = i % 3 == 0 ? 0x80 : i % 3 == 1 ? 0xFF : bytes[19] | 0x80;
+      q = FromBytes(bytes, 20);
+    } while (BN_check_prime(q.get(), ctx.get(), nullptr) != 1);
+    ExpectInversesModulo(q.get(), 300, rng, ctx.get());
   }
 }
 
@@ -569,6 +591,10 @@ class MultiExp : public ::testing::Test {
     p_ = std::move(key.p);
     g_ = std::move(key.g);
     y_ = std::move(key.y);
+    MakeKeyTable();
+  }
+
+  void MakeKeyTable() {
     for (int k = 0; k < 4; ++k) {
       Bn power = ModSquarings(y_.get(), 40 * k, p_.get(), ctx_.get());
       Bn cube = ModExp(power.get(), Word(3).get(), p_.get(), ctx_.get());
@@ -592,6 +618,21 @@ class MultiExp : public ::testing::Test {
     Bn expected = ModMul(ModExp(g_.get(), e1.get(), p_.get(), ctx_.get()).get(),
                          ModExp(y_.get(), e2.get(), p_.get(), ctx_.get()).get(), p_.get(), ctx_.get());
     ASSERT_TRUE(Equal(got.get(), expected.get())) << "u1 = " << Hex(e1.get()) << "\nu2 = " << Hex(e2.get());
+  }
+
+  // Takes a base and a public value whose Montgomery forms lie below
+  // 2^512 - p, whatever p is, and rebuilds both tables for them; then adds p
+  // to every entry where the sum stays below 2^512.  The multi-exponentiation
+  // does not need the bases to lie in the subgroup.
+  void RaiseEntries(std::mt19937_64& rng, Limb (*base_table)[32]) {
+    const Bn room = Sub(PowerOfTwo(512).get(), p_.get());
+    const Bn r_inverse = ModInverse(Mod(PowerOfTwo(512).get(), p_.get(), ctx_.get()).get(), p_.get(), ctx_.get());
+    g_ = ModMul(RandomBelow(rng, room.get(), ctx_.get()).get(), r_inverse.get(), p_.get(), ctx_.get());
+    y_ = ModMul(RandomBelow(rng, room.get(), ctx_.get()).get(), r_inverse.get(), p_.get(), ctx_.get());
+    MakeKeyTable();
+    MakeBaseTable(g_.get(), p_.get(), base_table, ctx_.get());
+    EXPECT_GT(RaiseByP(base_table, 64), 0);
+    EXPECT_GT(RaiseByP(key_table_, 8), 0);
   }
 
   // Adds p to every entry where the sum stays below 2^512; returns how many.
@@ -619,11 +660,11 @@ std::array<uint8_t, 20> Exponent(std::initializer_list<int> bits) {
 }
 
 // Random exponents, dense and sparse, one of them zero, all ones; then with
-// table entries not below p (raised by p where that stays below 2^512).
+// table entries not below p (raised by p where that stays below 2^512), on
+// bases chosen so that some are, however little room p leaves.
 TEST_F(MultiExp, MatchesBignum) {
   std::mt19937_64 rng(22);
   static Limb base_table[64][32];
-  std::memcpy(base_table, kBaseTable, sizeof base_table);
   for (int i = 0; i < 400; ++i) {
     std::array<uint8_t, 20> u1, u2;
     RandomBytes(rng, u1.data(), 20);
@@ -635,10 +676,7 @@ TEST_F(MultiExp, MatchesBignum) {
     if (i == 2) u1.fill(0);
     if (i == 3) u2.fill(0);
     if (i == 4) u1.fill(0xFF), u2.fill(0xFF);
-    if (i == 300) {
-      EXPECT_GT(RaiseByP(base_table, 64), 10);
-      EXPECT_GT(RaiseByP(key_table_, 8), 0);
-    }
+    if (i == 300) RaiseEntries(rng, base_table);
     ASSERT_NO_FATAL_FAILURE(Expect(u1.data(), u2.data(), i < 300 ? kBaseTable : base_table)) << "case " << i;
   }
 }
