@@ -12,5 +12,8 @@ runner=("$here/as-model.sh" "$2")
 chosen=$("${runner[@]}" "$build/tests/cpu/print_providers" | paste -sd,)
 echo "variants on $2: $chosen"
 [[ $chosen == "$3" ]] || { echo "cpu: on $2 the dispatches chose '$chosen'; the model runs '$3'" >&2; exit 1; }
-"$here/../../examples/check-all.sh" "$build" "${runner[@]}" | tail -n 1
+# A build for another key without its test key has no examples it can check.
+if [[ ! -e $build/examples/NOTE ]]; then
+  "$here/../../examples/check-all.sh" "$build" "${runner[@]}" | tail -n 1
+fi
 "$here/../cross/e2e.sh" "$build" "$build" "${runner[@]}"
