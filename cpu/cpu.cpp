@@ -17,6 +17,7 @@ namespace cpu {
 bool Has(Feature feature) {
   if (feature == Feature::kAvx2) return CPU_FEATURE_ACTIVE(AVX2);
   if (feature == Feature::kMulxAdx) return CPU_FEATURE_ACTIVE(BMI2) && CPU_FEATURE_ACTIVE(ADX);
+  if (feature == Feature::kSsse3) return CPU_FEATURE_ACTIVE(SSSE3);
   return CPU_FEATURE_ACTIVE(SHA) && CPU_FEATURE_ACTIVE(SSSE3) && CPU_FEATURE_ACTIVE(SSE4_1);
 }
 

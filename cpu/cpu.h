@@ -10,6 +10,7 @@ enum class Feature {
   kAvx2,     // 256-bit integer vectors
   kMulxAdx,  // mulx (BMI2) and the two-flag additions adcx/adox (ADX)
   kShaNi,    // the SHA extensions with the SSSE3 and SSE4.1 they are used with
+  kSsse3,    // byte shuffles and lane alignment on 128-bit vectors
 };
 
 // True when the CPU and the operating system let this process run the
