@@ -37,6 +37,8 @@ void CompressShaNi(uint32_t* state, const uint8_t* data, size_t blocks);
 #if SHA256_HAVE_VECTOR
 // The expansion on SSSE3 vectors; call it only when CpuHasSsse3().
 void CompressSsse3(uint32_t* state, const uint8_t* data, size_t blocks);
+// Two blocks at a time on AVX2, BMI1 and BMI2; call it only when CpuHasAvx2Bmi().
+void CompressAvx2(uint32_t* state, const uint8_t* data, size_t blocks);
 #endif
 
 // True if this CPU can run CompressShaNi; always false where it is not built.
@@ -45,11 +47,14 @@ inline bool CpuHasShaNi() { return SHA256_HAVE_SHANI && cpu::Has(cpu::Feature::k
 // True if this CPU can run CompressSsse3; always false where it is not built.
 inline bool CpuHasSsse3() { return SHA256_HAVE_VECTOR && cpu::Has(cpu::Feature::kSsse3); }
 
+// True if this CPU can run CompressAvx2; always false where it is not built.
+inline bool CpuHasAvx2Bmi() { return SHA256_HAVE_VECTOR && cpu::Has(cpu::Feature::kAvx2Bmi); }
+
 // The compression the program uses, chosen on the first call and the same
 // for the rest of the process.
 CompressFn SelectedCompress();
 
-// SelectedCompress's name: "shani", "ssse3" or "portable".
+// SelectedCompress's name: "shani", "avx2", "ssse3" or "portable".
 const char* Provider();
 
 // Sha256Update and Sha256Final over the given compression; the two paths

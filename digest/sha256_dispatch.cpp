@@ -13,6 +13,9 @@ CompressFn SelectedCompress() {
     }
 #endif
 #if SHA256_HAVE_VECTOR
+    if (cpu::Use(cpu::Feature::kAvx2Bmi)) {
+      return &CompressAvx2;
+    }
     if (cpu::Use(cpu::Feature::kSsse3)) {
       return &CompressSsse3;
     }

@@ -50,6 +50,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 #endif
 #if SHA256_HAVE_VECTOR
   if (sha256::CpuHasSsse3()) Check(ctx, message, length, whole, sha256::CompressSsse3);
+  if (sha256::CpuHasAvx2Bmi()) Check(ctx, message, length, whole, sha256::CompressAvx2);
 #endif
   return 0;
 }

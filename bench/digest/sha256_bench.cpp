@@ -50,6 +50,17 @@ void BM_CompressSsse3(benchmark::State& state) {
 }
 BENCHMARK(BM_CompressSsse3);
 
+void BM_CompressAvx2(benchmark::State& state) {
+#if SHA256_HAVE_VECTOR
+  if (sha256::CpuHasAvx2Bmi()) {
+    RunCompress(state, sha256::CompressAvx2);
+    return;
+  }
+#endif
+  state.SkipWithError("this CPU has no AVX2, BMI1 and BMI2");
+}
+BENCHMARK(BM_CompressAvx2);
+
 #ifdef SIGNCHECK_BENCH_OPENSSL
 // The reference: OpenSSL's digest of the same buffer, on whatever its CPU
 // check picks (OPENSSL_ia32cap can hide the SHA extensions from it).
