@@ -17,6 +17,10 @@ namespace cpu {
 bool Has(Feature feature) {
   if (feature == Feature::kAvx2) return CPU_FEATURE_ACTIVE(AVX2);
   if (feature == Feature::kMulxAdx) return CPU_FEATURE_ACTIVE(BMI2) && CPU_FEATURE_ACTIVE(ADX);
+  if (feature == Feature::kSsse3) return CPU_FEATURE_ACTIVE(SSSE3);
+  if (feature == Feature::kAvx2Bmi) {
+    return CPU_FEATURE_ACTIVE(AVX2) && CPU_FEATURE_ACTIVE(BMI1) && CPU_FEATURE_ACTIVE(BMI2);
+  }
   return CPU_FEATURE_ACTIVE(SHA) && CPU_FEATURE_ACTIVE(SSSE3) && CPU_FEATURE_ACTIVE(SSE4_1);
 }
 
@@ -38,6 +42,8 @@ bool Use(Feature feature) {
 #ifdef SIGNCHECK_FORCE_PORTABLE
   (void)feature;
   return false;
+#elif defined(SIGNCHECK_HIDE_SHA_EXTENSIONS)
+  return feature != Feature::kShaNi && Has(feature);
 #else
   return Has(feature);
 #endif

@@ -57,6 +57,10 @@ const char* Provider() {
 #if SHA256_HAVE_SHANI
   if (SelectedCompress() == &CompressShaNi) return "shani";
 #endif
+#if SHA256_HAVE_VECTOR
+  if (SelectedCompress() == &CompressAvx2) return "avx2";
+  if (SelectedCompress() == &CompressSsse3) return "ssse3";
+#endif
   return "portable";
 }
 

@@ -11,8 +11,10 @@
 
 #if defined(__x86_64__)
 #define SHA256_HAVE_SHANI 1
+#define SHA256_HAVE_VECTOR 1
 #else
 #define SHA256_HAVE_SHANI 0
+#define SHA256_HAVE_VECTOR 0
 #endif
 
 namespace sha256 {
@@ -32,14 +34,27 @@ void CompressPortable(uint32_t* state, const uint8_t* data, size_t blocks);
 void CompressShaNi(uint32_t* state, const uint8_t* data, size_t blocks);
 #endif
 
+#if SHA256_HAVE_VECTOR
+// The expansion on SSSE3 vectors; call it only when CpuHasSsse3().
+void CompressSsse3(uint32_t* state, const uint8_t* data, size_t blocks);
+// Two blocks at a time on AVX2, BMI1 and BMI2; call it only when CpuHasAvx2Bmi().
+void CompressAvx2(uint32_t* state, const uint8_t* data, size_t blocks);
+#endif
+
 // True if this CPU can run CompressShaNi; always false where it is not built.
 inline bool CpuHasShaNi() { return SHA256_HAVE_SHANI && cpu::Has(cpu::Feature::kShaNi); }
+
+// True if this CPU can run CompressSsse3; always false where it is not built.
+inline bool CpuHasSsse3() { return SHA256_HAVE_VECTOR && cpu::Has(cpu::Feature::kSsse3); }
+
+// True if this CPU can run CompressAvx2; always false where it is not built.
+inline bool CpuHasAvx2Bmi() { return SHA256_HAVE_VECTOR && cpu::Has(cpu::Feature::kAvx2Bmi); }
 
 // The compression the program uses, chosen on the first call and the same
 // for the rest of the process.
 CompressFn SelectedCompress();
 
-// SelectedCompress's name: "shani" or "portable".
+// SelectedCompress's name: "shani", "avx2", "ssse3" or "portable".
 const char* Provider();
 
 // Sha256Update and Sha256Final over the given compression; the two paths

@@ -12,6 +12,14 @@ CompressFn SelectedCompress() {
       return &CompressShaNi;
     }
 #endif
+#if SHA256_HAVE_VECTOR
+    if (cpu::Use(cpu::Feature::kAvx2Bmi)) {
+      return &CompressAvx2;
+    }
+    if (cpu::Use(cpu::Feature::kSsse3)) {
+      return &CompressSsse3;
+    }
+#endif
     return &CompressPortable;
   }();
   return chosen;

@@ -1,11 +1,12 @@
 // Any split of a message across Sha0Update calls gives the digest of one
-// call, and the compression this CPU selects agrees with the portable one:
-// the whole message goes through the portable path, the pieces through the
-// selected one.
+// call, and every compression this CPU runs agrees with the portable one:
+// the whole message goes through each path, the pieces through the selected
+// one.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 
+#include "cpu/cpu.h"
 #include "verify/sha0.h"
 #include "verify/sha0_paths.h"
 
@@ -34,5 +35,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   Sha0Final(pieces);
   if (std::memcmp(whole.state, pieces.state, sizeof whole.state) != 0) __builtin_trap();
+
+#if SHA0_HAVE_VECTOR
+  const struct {
+    const sha0::Path& path;
+    cpu::Feature needs;
+  } others[] = {{sha0::kSsse3, cpu::Feature::kSsse3}, {sha0::kShaNi, cpu::Feature::kShaNi}};
+  for (const auto& other : others) {
+    if (!cpu::Has(other.needs)) continue;
+    Sha0Context ctx;
+    Sha0Init(ctx);
+    sha0::UpdateWith(message, static_cast<uint32_t>(length), ctx, other.path);
+    sha0::FinalWith(ctx, other.path);
+    if (std::memcmp(whole.state, ctx.state, sizeof whole.state) != 0) __builtin_trap();
+  }
+#endif
   return 0;
 }

@@ -109,6 +109,9 @@ const Path& SelectedPath() {
 #if SHA0_HAVE_SHANI
     if (cpu::Use(cpu::Feature::kShaNi)) return &kShaNi;
 #endif
+#if SHA0_HAVE_VECTOR
+    if (cpu::Use(cpu::Feature::kSsse3)) return &kSsse3;
+#endif
     return &kPortable;
   }();
   return *chosen;

@@ -10,8 +10,10 @@
 
 #if defined(__x86_64__) || defined(__i386__)
 #define SHA0_HAVE_SHANI 1
+#define SHA0_HAVE_VECTOR 1
 #else
 #define SHA0_HAVE_SHANI 0
+#define SHA0_HAVE_VECTOR 0
 #endif
 
 namespace sha0 {
@@ -35,10 +37,15 @@ extern const Path kPortable;
 extern const Path kShaNi;
 #endif
 
+#if SHA0_HAVE_VECTOR
+// The expansion on 128-bit vectors; use only when cpu::Has(cpu::Feature::kSsse3).
+extern const Path kSsse3;
+#endif
+
 // The path the digest uses, chosen on the first call.
 const Path& SelectedPath();
 
-// SelectedPath's name: "portable" or "shani".
+// SelectedPath's name: "portable", "ssse3" or "shani".
 const char* Provider();
 
 // Sha0Update and Sha0Final over the given path.

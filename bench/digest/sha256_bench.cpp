@@ -1,6 +1,9 @@
 // Bytes per second of each compression path over a buffer that stays in
 // cache, and of the whole digest as the program calls it.
 #include <benchmark/benchmark.h>
+#ifdef SIGNCHECK_BENCH_OPENSSL
+#include <openssl/sha.h>
+#endif
 
 #include <cstdint>
 #include <vector>
@@ -35,6 +38,43 @@ void BM_CompressShaNi(benchmark::State& state) {
   state.SkipWithError("this CPU has no SHA extensions");
 }
 BENCHMARK(BM_CompressShaNi);
+
+void BM_CompressSsse3(benchmark::State& state) {
+#if SHA256_HAVE_VECTOR
+  if (sha256::CpuHasSsse3()) {
+    RunCompress(state, sha256::CompressSsse3);
+    return;
+  }
+#endif
+  state.SkipWithError("this CPU has no SSSE3");
+}
+BENCHMARK(BM_CompressSsse3);
+
+void BM_CompressAvx2(benchmark::State& state) {
+#if SHA256_HAVE_VECTOR
+  if (sha256::CpuHasAvx2Bmi()) {
+    RunCompress(state, sha256::CompressAvx2);
+    return;
+  }
+#endif
+  state.SkipWithError("this CPU has no AVX2, BMI1 and BMI2");
+}
+BENCHMARK(BM_CompressAvx2);
+
+#ifdef SIGNCHECK_BENCH_OPENSSL
+// The reference: OpenSSL's digest of the same buffer, on whatever its CPU
+// check picks (OPENSSL_ia32cap can hide the SHA extensions from it).
+void BM_OpenSslCompress(benchmark::State& state) {
+  std::vector<uint8_t> data(kBlocks * 64, 0x5a);
+  uint8_t out[32];
+  for (auto _ : state) {
+    SHA256(data.data(), data.size(), out);
+    benchmark::DoNotOptimize(out);
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(data.size()));
+}
+BENCHMARK(BM_OpenSslCompress);
+#endif
 
 // Whole digests of a file-sized piece, as the selected path runs them.
 void BM_Sha256Digest(benchmark::State& state) {

@@ -165,19 +165,27 @@ void BM_Sha0(benchmark::State& state) {
 }
 BENCHMARK(BM_Sha0)->Unit(benchmark::kMillisecond);
 
-// The portable compression, which CPUs without the SHA extensions run.
-void BM_Sha0Portable(benchmark::State& state) {
+// Each compression this CPU runs, the selected one or not: the portable one
+// and the vector one are what CPUs without the SHA extensions take.
+void RunSha0Path(benchmark::State& state, const sha0::Path* path, cpu::Feature needs) {
+  if (path != &sha0::kPortable && !cpu::Has(needs)) {
+    state.SkipWithError("this CPU cannot run the variant");
+    return;
+  }
   auto& data = DigestInput();
   for (auto _ : state) {
     Sha0Context ctx;
     Sha0Init(ctx);
-    sha0::UpdateWith(data.data(), static_cast<uint32_t>(data.size()), ctx, sha0::kPortable);
-    sha0::FinalWith(ctx, sha0::kPortable);
+    sha0::UpdateWith(data.data(), static_cast<uint32_t>(data.size()), ctx, *path);
+    sha0::FinalWith(ctx, *path);
     benchmark::DoNotOptimize(ctx.state);
   }
   state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(data.size()));
 }
-BENCHMARK(BM_Sha0Portable)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(RunSha0Path, Portable, &sha0::kPortable, cpu::Feature::kSsse3)->Unit(benchmark::kMillisecond);
+#if SHA0_HAVE_VECTOR
+BENCHMARK_CAPTURE(RunSha0Path, Ssse3, &sha0::kSsse3, cpu::Feature::kSsse3)->Unit(benchmark::kMillisecond);
+#endif
 
 void BM_OpenSslSha1(benchmark::State& state) {
   auto& data = DigestInput();

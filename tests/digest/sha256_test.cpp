@@ -70,8 +70,12 @@ std::vector<Path> AllPaths() {
   std::vector<Path> paths{{"Portable", sha256::CompressPortable}};
 #if SHA256_HAVE_SHANI
   paths.push_back({"ShaNi", sha256::CpuHasShaNi() ? sha256::CompressShaNi : nullptr});
+  paths.push_back({"Ssse3", sha256::CpuHasSsse3() ? sha256::CompressSsse3 : nullptr});
+  paths.push_back({"Avx2", sha256::CpuHasAvx2Bmi() ? sha256::CompressAvx2 : nullptr});
 #else
   paths.push_back({"ShaNi", nullptr});
+  paths.push_back({"Ssse3", nullptr});
+  paths.push_back({"Avx2", nullptr});
 #endif
   return paths;
 }
