@@ -1,0 +1,41 @@
+# The Debian packages of libsigncheck, beside signcheck's and signtool's:
+#   libsigncheck1     libsigncheck.so.1, with its symbols file and the
+#                     ldconfig trigger
+#   libsigncheck-dev  signcheck.h, libsigncheck.a, the libsigncheck.so link,
+#                     signcheck.pc, the CMake package and libsigncheck(3)
+# Included by Packaging.cmake ahead of CPack, with its debian_dir, changelog
+# and key_note.
+set(lib_packages libsigncheck1 libsigncheck-dev)
+foreach(package IN LISTS lib_packages)
+  install(FILES ${debian_dir}/copyright ${changelog}
+          DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${package} COMPONENT ${package})
+endforeach()
+list(APPEND CPACK_COMPONENTS_ALL ${lib_packages})
+
+# Control files go in under their own names, so they are copied to names
+# of that form.
+set(control_dir ${CMAKE_BINARY_DIR}/debian/libsigncheck1)
+configure_file(${PROJECT_SOURCE_DIR}/lib/abi/libsigncheck1.symbols ${control_dir}/symbols COPYONLY)
+file(WRITE ${control_dir}/triggers "activate-noawait ldconfig\n")
+set(CPACK_DEBIAN_LIBSIGNCHECK1_PACKAGE_CONTROL_EXTRA "${control_dir}/symbols;${control_dir}/triggers")
+set(CPACK_DEBIAN_LIBSIGNCHECK1_PACKAGE_NAME libsigncheck1)
+set(CPACK_DEBIAN_LIBSIGNCHECK1_PACKAGE_SECTION libs)
+set(CPACK_DEBIAN_LIBSIGNCHECK-DEV_PACKAGE_NAME libsigncheck-dev)
+set(CPACK_DEBIAN_LIBSIGNCHECK-DEV_PACKAGE_SECTION libdevel)
+set(CPACK_DEBIAN_LIBSIGNCHECK-DEV_PACKAGE_DEPENDS "libsigncheck1 (= ${CPACK_PACKAGE_VERSION})")
+if(NOT SIGNCHECK_DPKG_SHLIBDEPS)
+  set(CPACK_DEBIAN_LIBSIGNCHECK1_PACKAGE_DEPENDS "libc6, libgcc-s1, libstdc++6")
+endif()
+
+string(CONCAT CPACK_COMPONENT_LIBSIGNCHECK1_DESCRIPTION
+  "library that checks signed update information files\n"
+  "libsigncheck checks the DSA signature of signed update information files\n"
+  "held in memory or named by path, with the same rules and compiled-in key\n"
+  "as signcheck, and hands back only the bytes that the signature covers.\n"
+  ${key_note})
+string(CONCAT CPACK_COMPONENT_LIBSIGNCHECK-DEV_DESCRIPTION
+  "library that checks signed update information files - development files\n"
+  "libsigncheck checks the DSA signature of signed update information files\n"
+  "held in memory or named by path, and hands back only the signed bytes.\n"
+  "This package holds the C header, the static library, the pkg-config and\n"
+  "CMake package files and the manual page.\n")
