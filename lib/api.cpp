@@ -1,41 +1,205 @@
-// The C interface of libsigncheck over the checks that signcheck runs.
+// The C interface of libsigncheck over the checks that signcheck runs.  The
+// checks themselves (nvl/check_core.h) decide everything; this file only
+// keeps their outcome in the result and hands it back.
 #include "lib/signcheck.h"
 
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <new>
+#include <string>
+#include <string_view>
+#include <vector>
 
+#include "nvl/check_core.h"
+#include "nvl/exit_status.h"
 #include "verify/builtin_key.h"
 
+static_assert(SIGNCHECK_OK == kExitOk && SIGNCHECK_USAGE == kExitUsage && SIGNCHECK_DATA_ERROR == kExitDataError &&
+              SIGNCHECK_SOFTWARE == kExitSoftware && SIGNCHECK_IO_ERROR == kExitIoError);
+
+namespace {
+
+// Names up to the longest path the system opens are kept without growing
+// the result, so that a buffer check of lst or url allocates nothing.
+constexpr size_t kNameReserve = 4096;
+constexpr size_t kModeWordReserve = 32;
+constexpr size_t kSpanReserve = 16;
+
+}  // namespace
+
 struct signcheck_result {
-  int status = SIGNCHECK_USAGE;
+  CheckReport report{kExitUsage, CheckMessage::kNone, CheckMode::kNvl, 0, {}};
+  std::string file_name;  // the name the message shows
+  std::string mode_word;  // the word an unknown mode was given as
+  std::vector<std::string_view> spans;
+  FileContent file;         // lst and url files, read whole
+  std::string signed_data;  // nvl and msg files: the signed pieces
 };
+
+namespace {
+
+// Begins a check: forgets the last one, and takes the arguments the message
+// may name.  False when an argument is missing or the mode is unknown; the
+// result then says so.
+bool Begin(signcheck_result& result, const char* mode_word, const char* file_name, CheckMode& mode) {
+  result.spans.clear();
+  result.file_name.clear();
+  result.mode_word.clear();
+  result.report = CheckReport{kExitUsage, CheckMessage::kNone, CheckMode::kNvl, 0, {}};
+  if (mode_word == nullptr || file_name == nullptr) {
+    return false;
+  }
+  result.file_name = file_name;
+  if (!MatchModeWord(mode_word, mode)) {
+    result.report.message = CheckMessage::kUnknownMode;
+    result.mode_word = mode_word;
+    return false;
+  }
+  return true;
+}
+
+// What memory running out is called in the mode's reading.
+CheckReport OutOfMemory(CheckMode mode) {
+  const bool tagged = mode == CheckMode::kNvl || mode == CheckMode::kMsg;
+  return CheckReport{
+      kExitIoError, tagged ? CheckMessage::kTaggedCannotRead : CheckMessage::kReadFailed, mode, ENOMEM, {}};
+}
+
+void CheckContent(signcheck_result& result, CheckMode mode, std::string_view content) {
+  std::string_view signed_bytes;
+  switch (mode) {
+    case CheckMode::kNvl:
+    case CheckMode::kMsg: result.report = TaggedContentCheck(content, mode, result.spans); return;
+    case CheckMode::kLst: result.report = LstContentCheck(content, signed_bytes); break;
+    case CheckMode::kUrl: result.report = UrlContentCheck(content, signed_bytes); break;
+  }
+  if (result.report.status == kExitOk) {
+    result.spans.push_back(signed_bytes);  // within the capacity reserved at the start
+  }
+}
+
+// The tagged list read as signcheck reads it, through a stream up to its
+// signature line; the entries point into the signed pieces kept.
+void CheckTaggedFile(signcheck_result& result, CheckMode mode, const char* file_name) {
+  FILE* stream = std::fopen(file_name, "rbe");
+  if (stream == nullptr) {
+    result.report = CheckReport{kExitIoError, CheckMessage::kTaggedCannotRead, mode, errno, {}};
+    return;
+  }
+  result.report = TaggedStreamCheck(stream, mode, 0, result.signed_data);
+  std::fclose(stream);
+  if (result.report.status == kExitOk) {
+    SplitTaggedEntries(result.signed_data, [&result](std::string_view entry) { result.spans.push_back(entry); });
+  }
+}
+
+class BufferSink final : public MessageSink {
+ public:
+  BufferSink(char* buffer, size_t size) : buffer_(buffer), size_(size) {}
+  void Append(std::string_view piece) override {
+    if (length_ + 1 < size_) {
+      const size_t room = size_ - 1 - length_;
+      std::memcpy(buffer_ + length_, piece.data(), piece.size() < room ? piece.size() : room);
+    }
+    length_ += piece.size();
+  }
+  size_t Finish() {
+    if (size_ > 0) {
+      buffer_[length_ < size_ ? length_ : size_ - 1] = '\0';
+    }
+    return length_;
+  }
+
+ private:
+  char* buffer_;
+  size_t size_;
+  size_t length_ = 0;
+};
+
+}  // namespace
 
 extern "C" {
 
-signcheck_result* signcheck_result_new(void) { return new (std::nothrow) signcheck_result; }
+signcheck_result* signcheck_result_new(void) {
+  try {
+    auto* result = new signcheck_result;
+    result->file_name.reserve(kNameReserve);
+    result->mode_word.reserve(kModeWordReserve);
+    result->spans.reserve(kSpanReserve);
+    return result;
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+}
 
 void signcheck_result_free(signcheck_result* result) { delete result; }
 
-int signcheck_check_buffer(signcheck_result* result, const char*, const void*, size_t, const char*) {
-  return result == nullptr ? SIGNCHECK_USAGE : (result->status = SIGNCHECK_USAGE);
+int signcheck_check_buffer(signcheck_result* result, const char* mode_word, const void* data, size_t size,
+                           const char* name) {
+  if (result == nullptr) {
+    return SIGNCHECK_USAGE;
+  }
+  CheckMode mode = CheckMode::kNvl;
+  try {
+    if ((data == nullptr && size > 0) || !Begin(*result, mode_word, name, mode)) {
+      return result->report.status;
+    }
+    const std::string_view content(data == nullptr ? "" : static_cast<const char*>(data), size);
+    CheckContent(*result, mode, content);
+  } catch (const std::bad_alloc&) {
+    result->spans.clear();
+    result->report = OutOfMemory(mode);
+  }
+  return result->report.status;
 }
 
-int signcheck_check_file(signcheck_result* result, const char*, const char*) {
-  return result == nullptr ? SIGNCHECK_USAGE : (result->status = SIGNCHECK_USAGE);
+int signcheck_check_file(signcheck_result* result, const char* mode_word, const char* file_name) {
+  if (result == nullptr) {
+    return SIGNCHECK_USAGE;
+  }
+  CheckMode mode = CheckMode::kNvl;
+  try {
+    if (!Begin(*result, mode_word, file_name, mode)) {
+      return result->report.status;
+    }
+    if (mode == CheckMode::kNvl || mode == CheckMode::kMsg) {
+      CheckTaggedFile(*result, mode, file_name);
+    } else {
+      result->report = ReadFileContent(file_name, mode, result->file);
+      if (result->report.status == kExitOk) {
+        CheckContent(*result, mode, result->file.view());
+      }
+    }
+  } catch (const std::bad_alloc&) {
+    result->spans.clear();
+    result->report = OutOfMemory(mode);
+  }
+  return result->report.status;
 }
 
 int signcheck_result_status(const signcheck_result* result) {
-  return result == nullptr ? SIGNCHECK_USAGE : result->status;
+  return result == nullptr ? SIGNCHECK_USAGE : result->report.status;
 }
 
-size_t signcheck_result_span_count(const signcheck_result*) { return 0; }
+size_t signcheck_result_span_count(const signcheck_result* result) {
+  return result == nullptr ? 0 : result->spans.size();
+}
 
-signcheck_span signcheck_result_span(const signcheck_result*, size_t) { return {nullptr, 0}; }
-
-size_t signcheck_result_message(const signcheck_result*, char* buffer, size_t size) {
-  if (buffer != nullptr && size > 0) {
-    buffer[0] = '\0';
+signcheck_span signcheck_result_span(const signcheck_result* result, size_t index) {
+  if (result == nullptr || index >= result->spans.size()) {
+    return {nullptr, 0};
   }
-  return 0;
+  const std::string_view span = result->spans[index];
+  return {reinterpret_cast<const unsigned char*>(span.data()), span.size()};
+}
+
+size_t signcheck_result_message(const signcheck_result* result, char* buffer, size_t size) {
+  BufferSink sink(buffer, buffer == nullptr ? 0 : size);
+  if (result != nullptr) {
+    ComposeMessage(result->report, result->file_name.c_str(), result->mode_word.c_str(), sink);
+  }
+  return sink.Finish();
 }
 
 const char* signcheck_key_id(void) { return kKeyId; }

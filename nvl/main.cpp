@@ -1,20 +1,15 @@
 // signcheck mode filename: checks the signature of a signed update
 // information file and exits with a sysexits status.  Everything it says goes
 // to standard output.
-#include <strings.h>
-
 #include <cstdio>
 
+#include "nvl/check_core.h"
 #include "nvl/checknvl.h"
 #include "nvl/checktagged.h"
 #include "nvl/checkurl.h"
 #include "nvl/exit_status.h"
 
 namespace {
-
-// Mode words match case-insensitively over their three letters, whatever
-// follows them (NVL, nvlist and Lst2 all select a mode).
-constexpr size_t kModeLength = 3;
 
 void PrintUsage(const char* program) {
   std::printf("Usage '%s mode filename'\n\n", program);
@@ -27,21 +22,20 @@ int Run(int argc, char** argv) {
     PrintUsage(argc > 0 && argv[0] != nullptr ? argv[0] : "signcheck");
     return kExitUsage;
   }
-  const char* mode = argv[1];
+  const char* mode_word = argv[1];
   const char* file_name = argv[2];
-  if (strncasecmp(mode, "nvl", kModeLength) == 0) {
-    return TaggedFileCheckSign(file_name, "url=");
+  CheckMode mode;
+  if (!MatchModeWord(mode_word, mode)) {
+    PrintMessage(stdout, CheckReport{kExitUsage, CheckMessage::kUnknownMode, CheckMode::kNvl, 0, {}}, file_name,
+                 mode_word);
+    return kExitUsage;
   }
-  if (strncasecmp(mode, "msg", kModeLength) == 0) {
-    return TaggedFileCheckSign(file_name, "msg=");
+  switch (mode) {
+    case CheckMode::kNvl:
+    case CheckMode::kMsg: return TaggedFileCheckSign(file_name, ModeTag(mode));
+    case CheckMode::kUrl: return UrlFileCheckSign(file_name);
+    case CheckMode::kLst: return LstFileCheckSign(file_name);
   }
-  if (strncasecmp(mode, "url", kModeLength) == 0) {
-    return UrlFileCheckSign(file_name);
-  }
-  if (strncasecmp(mode, "lst", kModeLength) == 0) {
-    return LstFileCheckSign(file_name);
-  }
-  std::printf("Error: unknown mode %s specified\n", mode);
   return kExitUsage;
 }
 

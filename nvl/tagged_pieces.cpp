@@ -48,13 +48,21 @@ bool PieceHasTag(std::string_view piece, std::string_view tag) {
   return true;
 }
 
-bool TaggedList::Take(std::string_view piece, std::string_view tag) {
+PieceRole ClassifyPiece(std::string_view piece, std::string_view tag) {
+  PieceRole role;
   if (PieceHasTag(piece, tag)) {
-    const size_t counted = std::min(piece.find('\0'), piece.size());
-    piece_held_nul = piece_held_nul || counted != piece.size();
-    signed_data.append(piece.data(), counted);
+    role.signed_part = piece.substr(0, piece.find('\0'));
+    role.held_nul = role.signed_part.size() != piece.size();
   }
-  return PieceHasTag(piece, kSignTag);
+  role.signature_line = PieceHasTag(piece, kSignTag);
+  return role;
+}
+
+bool TaggedList::Take(std::string_view piece, std::string_view tag) {
+  const PieceRole role = ClassifyPiece(piece, tag);
+  piece_held_nul = piece_held_nul || role.held_nul;
+  signed_data.append(role.signed_part);
+  return role.signature_line;
 }
 
 TaggedLayout LocateTaggedLayout(std::string_view content, std::string_view tag) {

@@ -30,6 +30,17 @@ size_t ReadPiece(FILE* stream, char* buffer);
 // case (the C locale's folding).
 bool PieceHasTag(std::string_view piece, std::string_view tag);
 
+// What one piece is to the list: the bytes of it that are signed (empty
+// when it does not begin with the tag; a tagged piece counts up to its
+// first zero byte), whether a zero byte cut it so, and whether it is the
+// signature line, which ends the list (its text is the piece after "sign=").
+struct PieceRole {
+  std::string_view signed_part;
+  bool held_nul = false;
+  bool signature_line = false;
+};
+PieceRole ClassifyPiece(std::string_view piece, std::string_view tag);
+
 // A tagged list gathered piece by piece, up to its signature line.
 struct TaggedList {
   // The tagged pieces as signed, each up to its first zero byte.
