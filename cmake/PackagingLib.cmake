@@ -12,12 +12,21 @@ foreach(package IN LISTS lib_packages)
 endforeach()
 list(APPEND CPACK_COMPONENTS_ALL ${lib_packages})
 
-# Control files go in under their own names, so they are copied to names
-# of that form.
+# libsigncheck1's control files, which go in under their own names.  The
+# dynamic linker's cache is brought up to date by the ldconfig trigger;
+# cpack adds maintainer scripts that run ldconfig themselves, and the
+# package is rebuilt without them once it is made.
 set(control_dir ${CMAKE_BINARY_DIR}/debian/libsigncheck1)
 configure_file(${PROJECT_SOURCE_DIR}/lib/abi/libsigncheck1.symbols ${control_dir}/symbols COPYONLY)
+file(WRITE ${control_dir}/shlibs "libsigncheck ${SIGNCHECK_LIB_SOVERSION} libsigncheck1 (>= ${SIGNCHECK_LIB_VERSION})\n")
 file(WRITE ${control_dir}/triggers "activate-noawait ldconfig\n")
-set(CPACK_DEBIAN_LIBSIGNCHECK1_PACKAGE_CONTROL_EXTRA "${control_dir}/symbols;${control_dir}/triggers")
+set(CPACK_DEBIAN_LIBSIGNCHECK1_PACKAGE_CONTROL_EXTRA
+    "${control_dir}/shlibs;${control_dir}/symbols;${control_dir}/triggers")
+list(APPEND CPACK_POST_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/PackagingLibScripts.cmake)
+# Both install to the multiarch directory, so each architecture's can be
+# installed side by side.
+set(CPACK_DEBIAN_LIBSIGNCHECK1_PACKAGE_MULTIARCH same)
+set(CPACK_DEBIAN_LIBSIGNCHECK-DEV_PACKAGE_MULTIARCH same)
 set(CPACK_DEBIAN_LIBSIGNCHECK1_PACKAGE_NAME libsigncheck1)
 set(CPACK_DEBIAN_LIBSIGNCHECK1_PACKAGE_SECTION libs)
 set(CPACK_DEBIAN_LIBSIGNCHECK-DEV_PACKAGE_NAME libsigncheck-dev)
