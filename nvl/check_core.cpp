@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 
@@ -283,6 +284,8 @@ CheckReport UrlContentCheck(std::string_view content, std::string_view& signed_c
   return located.status != kExitOk ? located : UrlVerify(content, layout, signed_content);
 }
 
+void FreeBlock::operator()(char* block) const { std::free(block); }
+
 CheckReport ReadFileContent(const char* file_name, CheckMode mode, FileContent& content) {
   content.size = 0;
   int fd;
@@ -307,7 +310,7 @@ CheckReport ReadFileContent(const char* file_name, CheckMode mode, FileContent& 
   // and one that shrinks ends in an early end of file.
   const auto size = static_cast<size_t>(status.st_size);
   if (content.capacity < size) {
-    content.buffer.reset(new (std::nothrow) char[size]);
+    content.buffer.reset(static_cast<char*>(std::malloc(size)));
     content.capacity = content.buffer ? size : 0;
     if (!content.buffer) {
       return Failure(mode, kExitIoError, CheckMessage::kReadFailed, ENOMEM);

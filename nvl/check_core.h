@@ -141,10 +141,16 @@ CheckReport UrlContentCheck(std::string_view content, std::string_view& signed_c
 // A whole file read into memory (open, fstat, reads of at most 1 KiB each,
 // never more than fstat reported), the reading of the update list check.
 // On failure the report says which call failed (kOpenFailed, kFstatFailed,
-// kEmptyFile, kReadFailed or kUnexpectedEof, status 74); memory running out
-// is a read failure with ENOMEM.  buffer is reused when large enough.
+// or kStatFailed in mode url, kEmptyFile, kReadFailed or kUnexpectedEof,
+// status 74); memory running out is a read failure with ENOMEM.  The buffer
+// is reused when large enough.  It comes from malloc, not new: a failing new
+// reports by throwing, and the exception itself needs memory that may not be
+// there either.
+struct FreeBlock {
+  void operator()(char* block) const;
+};
 struct FileContent {
-  std::unique_ptr<char[]> buffer;
+  std::unique_ptr<char, FreeBlock> buffer;
   size_t capacity = 0;
   size_t size = 0;
   std::string_view view() const { return {buffer.get(), size}; }

@@ -12,13 +12,13 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <type_traits>
 
+#include "nvl/check_core.h"
 #include "nvl/exit_status.h"
 #include "nvl/file_descriptor.h"
 #include "nvl/signature_text.h"
-#include "verify/builtin_key.h"
 #include "verify/sha0.h"
-#include "verify/verify.h"
 
 namespace {
 
@@ -50,21 +50,55 @@ sigjmp_buf g_fault_jump;
 volatile sig_atomic_t g_guard_armed = 0;
 volatile uintptr_t g_guard_begin = 0;
 volatile uintptr_t g_guard_end = 0;
+// Set while the check has printed part of a line and not yet its line feed.
+volatile sig_atomic_t g_line_open = 0;
 struct sigaction g_previous_action;
 
 void OnMappingFault(int, siginfo_t* info, void*) {
-  const auto address = reinterpret_cast<uintptr_t>(info->si_addr);
-  if (g_guard_armed != 0 && address >= g_guard_begin && address < g_guard_end) {
-    g_guard_armed = 0;
-    siglongjmp(g_fault_jump, 1);
+  // A positive code is the kernel's own report of a failed access; a SIGBUS
+  // sent by kill or sigqueue carries a code of 0 or below and an address
+  // field that is no address at all.
+  if (info->si_code > 0) {
+    const auto address = reinterpret_cast<uintptr_t>(info->si_addr);
+    if (g_guard_armed != 0 && address >= g_guard_begin && address < g_guard_end) {
+      g_guard_armed = 0;
+      siglongjmp(g_fault_jump, 1);
+    }
+    // Not a fault on the mapping: the previous disposition takes the repeated
+    // fault as it would have taken this one.
+    sigaction(SIGBUS, &g_previous_action, nullptr);
+    return;
   }
-  // Not a fault on the mapping: the previous disposition takes the repeated
-  // fault as it would have taken this one.
+  // A sent signal has the effect it would have had without the guard.  An
+  // exec leaves only the default or the ignoring disposition to inherit.
+  if (g_previous_action.sa_handler == SIG_IGN) {
+    return;
+  }
   sigaction(SIGBUS, &g_previous_action, nullptr);
+  raise(SIGBUS);  // delivered once this handler returns
 }
 
-// UrlContentCheckSign on the mapping, guarded.  Nothing between here and the
-// fault has a destructor to run, so jumping over those frames is sound.
+// The jump leaves UrlContentCheckSign and whatever it called without running
+// a destructor, which is sound only while every object it and the layout keep
+// on those frames has none to run.
+static_assert(std::is_trivially_destructible_v<std::string_view>);
+static_assert(std::is_trivially_destructible_v<UrlLayout>);
+static_assert(std::is_trivially_destructible_v<Sha0Context>);
+static_assert(std::is_trivially_destructible_v<CheckReport>);
+
+void PrintTextOnOpenLine(FILE* out, std::string_view text) {
+  g_line_open = 1;
+  PrintText(out, text);
+}
+
+void EndOpenLine(FILE* out, const char* rest) {
+  std::fputs(rest, out);
+  g_line_open = 0;
+}
+
+// UrlContentCheckSign on the mapping, guarded.  SIGBUS is unblocked for the
+// work, whatever mask signcheck was started with: a blocked fault would kill
+// the process outright.
 int GuardedUrlCheck(std::string_view content, const char* file_name) {
   struct sigaction guard = {};
   guard.sa_sigaction = OnMappingFault;
@@ -73,20 +107,31 @@ int GuardedUrlCheck(std::string_view content, const char* file_name) {
   if (sigaction(SIGBUS, &guard, &g_previous_action) != 0) {
     return UrlContentCheckSign(content, file_name, stdout);
   }
+  sigset_t bus_only;
+  sigset_t previous_mask;
+  sigemptyset(&bus_only);
+  sigaddset(&bus_only, SIGBUS);
   // The mapping reaches to the end of its last page.
   const auto page = static_cast<uintptr_t>(std::max(sysconf(_SC_PAGESIZE), 1L));
   g_guard_begin = reinterpret_cast<uintptr_t>(content.data());
   g_guard_end = (g_guard_begin + content.size() + page - 1) / page * page;
+  g_line_open = 0;
+  sigprocmask(SIG_UNBLOCK, &bus_only, &previous_mask);
   if (sigsetjmp(g_fault_jump, 1) != 0) {
     sigaction(SIGBUS, &g_previous_action, nullptr);
-    std::fflush(stdout);
-    std::printf("mmap error for file %s: %s\n", file_name, std::strerror(EIO));
+    sigprocmask(SIG_SETMASK, &previous_mask, nullptr);
+    // The message starts a line of its own, after what was printed so far.
+    if (g_line_open != 0) {
+      std::putchar('\n');
+    }
+    PrintMessage(stdout, CheckReport{kExitIoError, CheckMessage::kMmapFailed, CheckMode::kUrl, EIO, {}}, file_name);
     return kExitIoError;
   }
   g_guard_armed = 1;
   const int status = UrlContentCheckSign(content, file_name, stdout);
   g_guard_armed = 0;
   sigaction(SIGBUS, &g_previous_action, nullptr);
+  sigprocmask(SIG_SETMASK, &previous_mask, nullptr);
   return status;
 }
 
@@ -94,36 +139,33 @@ int GuardedUrlCheck(std::string_view content, const char* file_name) {
 
 int UrlContentCheckSign(std::string_view content, const char* file_name, FILE* out) {
   std::fprintf(out, "Parse url file %s...\n", file_name);
-  const UrlLayout layout = LocateUrlLayout(content);
-  if (!layout.has_marker) {
-    std::fprintf(out, "Can`t find signature in url file %s\n", file_name);
-    return kExitSoftware;
+  UrlLayout layout;
+  CheckReport report = UrlLocate(content, layout);
+  if (report.status != kExitOk) {
+    PrintMessage(out, report, file_name);
+    return report.status;
   }
   std::fputs("Signature: ", out);
-  PrintText(out, layout.signature_text);
-  std::fputc('\n', out);
+  PrintTextOnOpenLine(out, layout.signature_text);
+  EndOpenLine(out, "\n");
 
-  uint8_t signature[kSignatureSize];
-  DecodeSignatureText(layout.signature_text, signature);
-  Sha0Context context;
-  std::memset(&context, 0, sizeof context);
-  Sha0Init(context);
-  Sha0UpdateLarge(content.data() + layout.signed_begin, content.size() - layout.signed_begin, context);
-  Sha0Final(context);
-  if (VerifyDigestSignature(kVerifyKey, signature, context) != kVerifyOk) {
-    std::fputs("Wrong signature ", out);
-    PrintText(out, layout.signature_text);
-    std::fprintf(out, " in url file %s\n", file_name);
-    return kExitSoftware;
+  std::string_view signed_content;
+  report = UrlVerify(content, layout, signed_content);
+  if (report.status != kExitOk) {
+    // The message shows the signature text, read from the mapping.
+    g_line_open = 1;
+    PrintMessage(out, report, file_name);
+    g_line_open = 0;
   }
-  return kExitOk;
+  return report.status;
 }
 
 int UrlFileCheckSign(const char* file_name) {
+  constexpr CheckMode kMode = CheckMode::kUrl;
   // Opened once by design: an interrupted open is reported, not retried.
   const int fd = open(file_name, O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
-    std::printf("error in open file %s for reading: %s\n", file_name, std::strerror(errno));
+    PrintMessage(stdout, CheckReport{kExitIoError, CheckMessage::kOpenFailed, kMode, errno, {}}, file_name);
     return kExitIoError;
   }
   FileDescriptor file(fd);
@@ -132,7 +174,7 @@ int UrlFileCheckSign(const char* file_name) {
   if (fstat(file.get(), &status) != 0) {
     const int error = errno;
     file.Close();
-    std::printf("stat error for file %s: %s\n", file_name, std::strerror(error));
+    PrintMessage(stdout, CheckReport{kExitIoError, CheckMessage::kStatFailed, kMode, error, {}}, file_name);
     return kExitIoError;
   }
   // A file of 0 bytes cannot be mapped; mmap itself says so.
@@ -141,7 +183,7 @@ int UrlFileCheckSign(const char* file_name) {
   if (!mapping.ok()) {
     const int error = errno;
     file.Close();
-    std::printf("mmap error for file %s: %s\n", file_name, std::strerror(error));
+    PrintMessage(stdout, CheckReport{kExitIoError, CheckMessage::kMmapFailed, kMode, error, {}}, file_name);
     return kExitIoError;
   }
   file.Close();

@@ -4,11 +4,30 @@
 
 #include "nvl/signature_text.h"
 
+size_t FindUrlMarker(std::string_view content) {
+  // Window by window, so that the search ends at the first NUL byte, and
+  // within a window the NUL is looked for only ahead of the marker: no byte
+  // past the marker is read.  A marker that starts in a window may end in the
+  // next; the lookahead takes its remaining bytes, and a NUL found there ends
+  // the search as well, since no marker fits between the window and it.
+  constexpr size_t kLookahead = kUrlMarker.size() - 1;
+  for (size_t begin = 0; begin < content.size(); begin += kUrlSearchWindow) {
+    const std::string_view piece = content.substr(begin, kUrlSearchWindow + kLookahead);
+    const size_t marker = piece.find(kUrlMarker);
+    if (piece.substr(0, marker).find('\0') != std::string_view::npos) {
+      break;
+    }
+    if (marker != std::string_view::npos) {
+      return begin + marker;
+    }
+  }
+  return std::string_view::npos;
+}
+
 UrlLayout LocateUrlLayout(std::string_view content) {
   UrlLayout layout;
-  // The marker is searched as text: a NUL byte ahead of it ends the search.
-  const size_t marker = content.find(kUrlMarker);
-  if (marker == std::string_view::npos || content.substr(0, marker).find('\0') != std::string_view::npos) {
+  const size_t marker = FindUrlMarker(content);
+  if (marker == std::string_view::npos) {
     return layout;
   }
   layout.has_marker = true;

@@ -18,4 +18,11 @@ struct UrlLayout {
   size_t signed_begin = 0;  // the signed content runs to the end of the file
 };
 
+// The marker is searched as text: it is found only ahead of the first NUL
+// byte.  The search goes through the content in windows of this size.
+inline constexpr size_t kUrlSearchWindow = size_t{64} << 10;
+
+// Where the first marker ahead of the first NUL byte starts, or npos.
+size_t FindUrlMarker(std::string_view content);
+
 UrlLayout LocateUrlLayout(std::string_view content);

@@ -1,17 +1,28 @@
 // The programs under misbehaving system calls: interrupted opens and reads,
 // short reads, a read error mid-file, a file that shrinks or grows between
-// fstat and the reads, fstat and mmap failing.  Each gives its documented
+// fstat and the reads, fstat and mmap failing, a file truncated under its
+// mapping, small allocations failing.  Each gives its documented
 // message and status, and nothing is printed that should not be.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <stdlib.h>
 
 #include <map>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "tests/nvl/test_support.h"
 
 namespace {
+
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kSanitizedAllocator = true;
+#elif defined(__has_feature)
+constexpr bool kSanitizedAllocator = __has_feature(address_sanitizer);
+#else
+constexpr bool kSanitizedAllocator = false;
+#endif
 
 using testing_support::ProcessResult;
 using testing_support::ReadFile;
@@ -20,14 +31,15 @@ using testing_support::TempDir;
 // Runs a program with the interposer preloaded and the given fault settings
 // aimed at `target`.
 ProcessResult RunWithFaults(const std::string& program, const std::vector<std::string>& argv, const std::string& target,
-                            const std::map<std::string, std::string>& faults) {
-  static const char* const kSettings[] = {"FAULT_OPEN_EINTR",  "FAULT_READ_EINTR",   "FAULT_READ_MAX",
-                                          "FAULT_READ_EIO_AT", "FAULT_FSTAT_DELTA",  "FAULT_FSTAT_FAIL",
-                                          "FAULT_MMAP_FAIL",   "FAULT_MMAP_TRUNCATE"};
+                            const std::map<std::string, std::string>& faults, const char* preload = INTERPOSER_PATH) {
+  static const char* const kSettings[] = {"FAULT_OPEN_EINTR",   "FAULT_READ_EINTR",    "FAULT_READ_MAX",
+                                          "FAULT_READ_EIO_AT",  "FAULT_FSTAT_DELTA",   "FAULT_FSTAT_FAIL",
+                                          "FAULT_MMAP_FAIL",    "FAULT_MMAP_TRUNCATE", "FAULT_TRUNCATE_AFTER",
+                                          "FAULT_BLOCK_SIGBUS", "FAULT_SEND_SIGBUS",   "FAULT_MALLOC_ABOVE"};
   for (const char* name : kSettings) unsetenv(name);
   for (const auto& [name, value] : faults) setenv(name.c_str(), value.c_str(), 1);
   setenv("FAULT_PATH", target.c_str(), 1);
-  setenv("LD_PRELOAD", INTERPOSER_PATH, 1);
+  setenv("LD_PRELOAD", preload, 1);
   // Under AddressSanitizer the interposer is preloaded ahead of its runtime.
   setenv("ASAN_OPTIONS", "verify_asan_link_order=0:halt_on_error=1", 1);
   ProcessResult result = testing_support::Run(program, argv);
@@ -101,6 +113,23 @@ TEST_F(LstFaults, AFileThatGrowsIsTakenAtTheSizeFstatReported) {
   EXPECT_EQ(cut.out.rfind("Wrong signature ", 0), 0u) << cut.out;
 }
 
+TEST(AllocationFaults, SmallBlocksFailingEndInAnOrderlyIoError) {
+  if (kSanitizedAllocator) GTEST_SKIP() << "the sanitizer's allocator cannot be replaced";
+  // The C++ runtime's emergency reserve for exceptions cannot be made either.
+  TempDir dir;
+  const std::string lst = dir.Write("updates.lst", ReadFile(EXAMPLES_DIR "/updates.lst"));
+  const std::string nvl = dir.Write("mirrors.nvl", ReadFile(EXAMPLES_DIR "/mirrors.nvl"));
+  for (const auto& [mode, path, expected] : std::vector<std::tuple<std::string, std::string, std::string>>{
+           {"lst", lst, "read error for file " + lst + ": Cannot allocate memory\n"},
+           {"nvl", nvl, "Error: can not read file '" + nvl + "' - Cannot allocate memory\n"},
+           {"msg", nvl, "Error: can not read file '" + nvl + "' - Cannot allocate memory\n"}}) {
+    const ProcessResult result = RunWithFaults(SIGNCHECK_PATH, {"signcheck", mode, path}, path,
+                                               {{"FAULT_MALLOC_ABOVE", "100"}}, ALLOC_INTERPOSER_PATH);
+    EXPECT_EQ(result.status, 74) << mode;
+    EXPECT_EQ(result.out, expected);
+  }
+}
+
 class UrlFaults : public ::testing::Test {
  protected:
   void SetUp() override { path_ = dir_.Write("mirrors.url", ReadFile(EXAMPLES_DIR "/mirrors.url")); }
@@ -131,14 +160,33 @@ TEST_F(UrlFaults, EachFailingCallGivesItsMessageAlone) {
 
 TEST_F(UrlFaults, AFileTruncatedUnderItsMappingEndsWithAnIoError) {
   // The content runs past the first page, which is all that is left of it:
-  // the lines printed before the fault are kept, then the I/O error.
+  // the lines printed before the fault are kept, then the I/O error, also
+  // when signcheck was started with SIGBUS blocked.
   const std::string content(3 * 4096, 'u');
   const std::string text = testing_support::SignText(content);
-  path_ = dir_.Write("cut.url", "[signature]\r\n" + text + "\r\n" + content);
-  const ProcessResult result = Check({{"FAULT_MMAP_TRUNCATE", "4096"}});
-  EXPECT_EQ(result.status, 74);
-  EXPECT_EQ(result.out, "Parse url file " + path_ + "...\nSignature: " + text + "\nmmap error for file " + path_ +
-                            ": Input/output error\n");
+  for (const char* blocked : {"0", "1"}) {
+    path_ = dir_.Write("cut.url", "[signature]\r\n" + text + "\r\n" + content);
+    const ProcessResult result = Check({{"FAULT_MMAP_TRUNCATE", "4096"}, {"FAULT_BLOCK_SIGBUS", blocked}});
+    EXPECT_EQ(result.status, 74);
+    EXPECT_EQ(result.out, "Parse url file " + path_ + "...\nSignature: " + text + "\nmmap error for file " + path_ +
+                              ": Input/output error\n");
+  }
+
+  // Cut while the signature text is being printed: the message still starts
+  // a line of its own.
+  path_ = dir_.Write("late.url", "[signature]\r\n" + std::string(5000, '\n') + text + "\r\n" + content);
+  const ProcessResult late = Check({{"FAULT_MMAP_TRUNCATE", "4096"}, {"FAULT_TRUNCATE_AFTER", "Signature: "}});
+  EXPECT_EQ(late.status, 74);
+  EXPECT_EQ(late.out,
+            "Parse url file " + path_ + "...\nSignature: \nmmap error for file " + path_ + ": Input/output error\n");
+}
+
+TEST_F(UrlFaults, ASigbusSentByAnotherProcessIsNotTakenForAFault) {
+  // Held back by the blocked mask until the guard is in place, it then has
+  // its ordinary effect.
+  const ProcessResult result = Check({{"FAULT_BLOCK_SIGBUS", "1"}, {"FAULT_SEND_SIGBUS", "1"}});
+  EXPECT_EQ(result.status, 128 + SIGBUS);
+  EXPECT_EQ(result.out, "");
 }
 
 class FiledigestFaults : public ::testing::Test {

@@ -11,11 +11,16 @@
 //   FAULT_FSTAT_FAIL=1     fstat fails with EIO
 //   FAULT_MMAP_FAIL=1      mmap of the file fails with ENOMEM
 //   FAULT_MMAP_TRUNCATE=N  once the file is mapped, it is truncated to N bytes
+//   FAULT_TRUNCATE_AFTER=S ... or only once the program has printed S
+//   FAULT_BLOCK_SIGBUS=1   the program starts with SIGBUS blocked
+//   FAULT_SEND_SIGBUS=1    the program sends itself SIGBUS as it maps the file
 #ifndef _GNU_SOURCE
 #define _GNU_SOURCE
 #endif
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <signal.h>
+#include <stdio.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -74,8 +79,24 @@ void AdjustStat(int fd, struct stat* st) {
 }
 
 void TruncateAfterMapping(int fd, void* mapped) {
+  if (mapped == MAP_FAILED || fd != g_fd || g_fd < 0) return;
+  if (EnvNumber("FAULT_SEND_SIGBUS", 0) != 0) kill(getpid(), SIGBUS);
   const long size = EnvNumber("FAULT_MMAP_TRUNCATE", -1);
-  if (mapped != MAP_FAILED && fd == g_fd && g_fd >= 0 && size >= 0) truncate(std::getenv("FAULT_PATH"), size);
+  if (size >= 0 && std::getenv("FAULT_TRUNCATE_AFTER") == nullptr) truncate(std::getenv("FAULT_PATH"), size);
+}
+
+void TruncateAfterOutput(const void* data, size_t size) {
+  const char* after = std::getenv("FAULT_TRUNCATE_AFTER");
+  if (after == nullptr || size != std::strlen(after) || std::memcmp(data, after, size) != 0) return;
+  truncate(std::getenv("FAULT_PATH"), EnvNumber("FAULT_MMAP_TRUNCATE", 0));
+}
+
+__attribute__((constructor)) void BlockSigbus() {
+  if (EnvNumber("FAULT_BLOCK_SIGBUS", 0) == 0) return;
+  sigset_t bus;
+  sigemptyset(&bus);
+  sigaddset(&bus, SIGBUS);
+  sigprocmask(SIG_BLOCK, &bus, nullptr);
 }
 
 }  // namespace
@@ -176,6 +197,20 @@ void* mmap64(void* address, size_t length, int protection, int flags, int fd, of
   void* mapped = real_mmap64(address, length, protection, flags, fd, offset);
   TruncateAfterMapping(fd, mapped);
   return mapped;
+}
+
+size_t fwrite(const void* data, size_t size, size_t count, FILE* stream) {
+  static auto real_fwrite = Next<size_t (*)(const void*, size_t, size_t, FILE*)>("fwrite");
+  const size_t written = real_fwrite(data, size, count, stream);
+  TruncateAfterOutput(data, size * count);
+  return written;
+}
+
+int fputs(const char* text, FILE* stream) {
+  static auto real_fputs = Next<int (*)(const char*, FILE*)>("fputs");
+  const int result = real_fputs(text, stream);
+  TruncateAfterOutput(text, std::strlen(text));
+  return result;
 }
 
 }  // extern "C"

@@ -67,6 +67,19 @@ TEST(UrlFileTest, MissingMarker) {
   }
 }
 
+TEST(UrlFileTest, TheMarkerIsFoundAcrossSearchWindowsUpToTheFirstNul) {
+  for (size_t start = kUrlSearchWindow - kUrlMarker.size() - 1; start <= kUrlSearchWindow + 1; ++start) {
+    std::string file(2 * kUrlSearchWindow, 'x');
+    file.replace(start, kUrlMarker.size(), kUrlMarker);
+    std::string nul_after = file;
+    nul_after[start + kUrlMarker.size()] = '\0';
+    EXPECT_EQ(FindUrlMarker(nul_after), start);
+    std::string nul_before = file;
+    nul_before[start - 1] = '\0';
+    EXPECT_EQ(FindUrlMarker(nul_before), std::string_view::npos);
+  }
+}
+
 TEST(UrlFileTest, MarkerRightBeforeTheDigitsLosesTheFirstDigit) {
   const Outcome outcome = Check("[signature]" + kText + "\r\n" + kContent);
   EXPECT_EQ(outcome.status, 70);

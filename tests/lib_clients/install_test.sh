@@ -62,7 +62,7 @@ quietly cc "${cflags[@]}" -static "$check" $(pkg-config --static --cflags --libs
 ! readelf -d "$work/check-static" | grep -q NEEDED || fail "check-static needs a shared library"
 run "$work/check-static"
 
-quietly "$cmake" -S "$source/tests/lib/consumer" -B "$work/client" -DCMAKE_PREFIX_PATH="$prefix" \
+quietly "$cmake" -S "$source/tests/lib_clients/consumer" -B "$work/client" -DCMAKE_PREFIX_PATH="$prefix" \
   -DCHECK_SOURCE="$check" -DCMAKE_BUILD_RPATH="$lib"
 quietly "$cmake" --build "$work/client"
 run "$work/client/check_shared"

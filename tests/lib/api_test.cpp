@@ -1,0 +1,153 @@
+// The library's calls: the signed bytes and nothing else on success, and on
+// failure signcheck's own status and message for the same file.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "lib/signcheck.h"
+#include "tests/nvl/test_support.h"
+
+namespace {
+
+using testing_support::SignText;
+using testing_support::TempDir;
+
+class Result {
+ public:
+  Result() : result_(signcheck_result_new()) {}
+  Result(const Result&) = delete;
+  Result& operator=(const Result&) = delete;
+  ~Result() { signcheck_result_free(result_); }
+  signcheck_result* get() const { return result_; }
+
+  std::vector<std::string> Spans() const {
+    std::vector<std::string> spans;
+    for (size_t i = 0; i < signcheck_result_span_count(result_); ++i) {
+      const signcheck_span span = signcheck_result_span(result_, i);
+      spans.emplace_back(reinterpret_cast<const char*>(span.data), span.size);
+    }
+    return spans;
+  }
+  std::string Message() const {
+    std::string text(signcheck_result_message(result_, nullptr, 0), '\0');
+    signcheck_result_message(result_, text.data(), text.size() + 1);
+    return text;
+  }
+
+ private:
+  signcheck_result* result_;
+};
+
+const std::string kTagged = "url=http://a/\r\nURL=http://b/\n";
+const std::string kNvl = "# unsigned\r\n" + kTagged + "msg=unsigned\r\nsign=" + SignText(kTagged) + "\r\nurl=late\r\n";
+const std::string kRegion = "[NorvuUpdateList]\r\nfile=a.bin\r\n[NorvuUpdateListEnd]\r\n";
+const std::string kLst = "file=unsigned.bin\r\n" + kRegion + "[Signature]\r\nSignature=" + SignText(kRegion) + "\r\n";
+const std::string kContent = "http://a/\r\nhttp://b/\r\n";
+const std::string kUrl = "[signature]\r\n" + SignText(kContent) + "\r\n\r\n" + kContent;
+
+TEST(LibraryTest, HandsBackExactlyTheSignedBytesOfEachMode) {
+  SKIP_WITHOUT_TEST_KEY();
+  struct Case {
+    const char* mode;
+    std::string file;
+    std::vector<std::string> spans;
+  };
+  const std::vector<Case> cases = {
+      {"nvl", kNvl, {"http://a/\r\n", "http://b/\n"}}, {"lst", kLst, {kRegion}}, {"URLs", kUrl, {kContent}}};
+  TempDir dir;
+  Result result;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.mode);
+    EXPECT_EQ(signcheck_check_buffer(result.get(), c.mode, c.file.data(), c.file.size(), "f"), SIGNCHECK_OK);
+    EXPECT_EQ(result.Spans(), c.spans);
+    EXPECT_EQ(result.Message(), "");
+    // Into the caller's buffer, never a copy.
+    const signcheck_span first = signcheck_result_span(result.get(), 0);
+    EXPECT_EQ(reinterpret_cast<const char*>(first.data), c.file.data() + c.file.find(c.spans[0]));
+    EXPECT_EQ(signcheck_result_span(result.get(), c.spans.size()).data, nullptr);
+
+    EXPECT_EQ(signcheck_check_file(result.get(), c.mode, dir.Write("f", c.file).c_str()), SIGNCHECK_OK);
+    EXPECT_EQ(result.Spans(), c.spans);
+  }
+}
+
+TEST(LibraryTest, FailuresGiveTheProgramsStatusAndMessage) {
+  SKIP_WITHOUT_TEST_KEY();
+  const std::string no_entries = "msg=x\r\nsign=" + SignText("") + "\r\n";
+  const std::string tampered_lst = "[NorvuUpdateList]\r\nfile=b.bin\r\n[NorvuUpdateListEnd]\r\n" + kLst;
+  const std::vector<std::pair<const char*, std::string>> files = {
+      {"nvl", kTagged},
+      {"nvl", no_entries},
+      {"msg", kNvl},
+      {"lst", tampered_lst},
+      {"lst", kRegion},
+      {"lst", "[NorvuUpdateListEnd]\r\n[NorvuUpdateList]\r\n[Signature]\r\nSignature=1"},
+      {"lst", ""},
+      {"url", kUrl + "x"},
+      {"url", kUrl.substr(1)},
+      {"url", ""},
+      {"ms", kNvl}};
+  TempDir dir;
+  Result result;
+  for (const auto& [mode, file] : files) {
+    const std::string path = dir.Write("list", file);
+    SCOPED_TRACE(std::string(mode) + " " + file);
+    const auto program = testing_support::Run(SIGNCHECK_PATH, {"signcheck", mode, path});
+    // url prints its parse lines ahead of the message.
+    const std::string message = program.out.substr(program.out.rfind('\n', program.out.size() - 2) + 1);
+    EXPECT_EQ(signcheck_check_file(result.get(), mode, path.c_str()), program.status);
+    EXPECT_EQ(signcheck_result_span_count(result.get()), 0u);
+    // An empty url file is read, not mapped: the library tells it as empty.
+    EXPECT_EQ(result.Message(), file.empty() && mode[0] == 'u' ? "empty file " + path + "\n" : message);
+    if (!file.empty()) {
+      EXPECT_EQ(signcheck_check_buffer(result.get(), mode, file.data(), file.size(), path.c_str()), program.status);
+      EXPECT_EQ(result.Message(), message);
+    }
+  }
+  for (const char* mode : {"nvl", "lst", "url"}) {
+    const std::string path = (dir.path() / "absent").string();
+    const auto program = testing_support::Run(SIGNCHECK_PATH, {"signcheck", mode, path});
+    EXPECT_EQ(signcheck_check_file(result.get(), mode, path.c_str()), SIGNCHECK_IO_ERROR);
+    EXPECT_EQ(result.Message(), program.out);
+  }
+}
+
+TEST(LibraryTest, NullsAndUnknownModesAreUsageErrors) {
+  Result result;
+  const char data[] = "url=x\r\n";
+  EXPECT_EQ(signcheck_check_buffer(nullptr, "nvl", data, 7, "f"), SIGNCHECK_USAGE);
+  EXPECT_EQ(signcheck_check_buffer(result.get(), nullptr, data, 7, "f"), SIGNCHECK_USAGE);
+  EXPECT_EQ(signcheck_check_buffer(result.get(), "nvl", nullptr, 7, "f"), SIGNCHECK_USAGE);
+  EXPECT_EQ(signcheck_check_buffer(result.get(), "nvl", data, 7, nullptr), SIGNCHECK_USAGE);
+  EXPECT_EQ(signcheck_check_file(result.get(), "nvl", nullptr), SIGNCHECK_USAGE);
+  EXPECT_EQ(signcheck_check_file(nullptr, "nvl", "f"), SIGNCHECK_USAGE);
+  EXPECT_EQ(result.Message(), "");
+  EXPECT_EQ(signcheck_result_status(nullptr), SIGNCHECK_USAGE);
+  EXPECT_EQ(signcheck_result_span_count(nullptr), 0u);
+  EXPECT_EQ(signcheck_result_message(nullptr, nullptr, 0), 0u);
+  // An empty buffer may come without an address.
+  EXPECT_EQ(signcheck_check_buffer(result.get(), "lst", nullptr, 0, "f"), SIGNCHECK_SOFTWARE);
+
+  EXPECT_EQ(signcheck_check_file(result.get(), "nv", "/nonexistent"), SIGNCHECK_USAGE);
+  EXPECT_EQ(result.Message(), "Error: unknown mode nv specified\n");
+  char small[8];
+  EXPECT_EQ(signcheck_result_message(result.get(), small, sizeof small), 33u);
+  EXPECT_STREQ(small, "Error: ");
+  signcheck_result_free(nullptr);
+}
+
+TEST(LibraryTest, AFileThatReadsShortOfItsSizeIsAnIoError) {
+  // sysfs states a page as the size of files that hold a few bytes: the read
+  // ends early, as it does for a file that shrinks while it is read.
+  const char* path = "/sys/kernel/mm/transparent_hugepage/enabled";
+  if (!std::filesystem::exists(path) || std::filesystem::file_size(path) <= 100) GTEST_SKIP() << "no such sysfs file";
+  Result result;
+  for (const char* mode : {"lst", "url"}) {
+    EXPECT_EQ(signcheck_check_file(result.get(), mode, path), SIGNCHECK_IO_ERROR);
+    EXPECT_EQ(result.Message(), std::string("unexpected EOF for file ") + path + "\n");
+  }
+}
+
+}  // namespace
