@@ -3,7 +3,8 @@
 # against the installed libsigncheck as its users do: with pkg-config
 # (shared, and static into a program that needs no shared library), and in a
 # CMake project outside the tree through find_package(signcheck).  Each
-# program checks a shipped example as signcheck does.
+# program checks a shipped example as signcheck does.  The manual page
+# passes mandoc -Tlint.
 #   install_test.sh CMAKE BUILD_DIR CONFIG LIBDIR SOURCE_DIR EXAMPLES_DIR
 # install_manifest.txt, which installing leaves in the build directory, is
 # put back as it was.  Status 77 means skipped.
@@ -40,6 +41,15 @@ done
 [[ $(readelf -d "$lib/libsigncheck.so.1") == *"Library soname: [libsigncheck.so.1]"* ]] || fail "no SONAME libsigncheck.so.1"
 exported=$(nm -D --defined-only "$lib/libsigncheck.so.1" | awk '{print $3}' | grep -v '^signcheck_.*@@LIBSIGNCHECK_1\.0$' || true)
 [[ $exported == LIBSIGNCHECK_1.0 ]] || fail "libsigncheck.so.1 exports more than the interface: $exported"
+
+page=$prefix/share/man/man3/libsigncheck.3
+[[ -f $page ]] || page=$page.gz
+[[ -f $page ]] || fail "libsigncheck(3) is not installed"
+if command -v mandoc > /dev/null; then
+  { if [[ $page == *.gz ]]; then gzip -dc "$page"; else cat "$page"; fi; } > "$work/libsigncheck.3"
+  mandoc -Tlint "$work/libsigncheck.3" > "$work/mandoc.log" 2>&1 || true
+  [[ ! -s $work/mandoc.log ]] || { cat "$work/mandoc.log" >&2; fail "libsigncheck(3) does not pass mandoc -Tlint"; }
+fi
 
 # run PROGRAM: checks the shipped nvl example as signcheck does.
 "$prefix/bin/signcheck" nvl "$examples/mirrors.nvl" > "$work/expected" || true
