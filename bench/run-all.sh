@@ -140,3 +140,7 @@ row "signcheck nvl 4 KiB / empty C program -static-pie" \
   "$(small_time "signcheck nvl")" "$(small_time "empty -static-pie")" 1.2 "" "$(small_ratio "empty -static-pie")"
 row "signcheck nvl 4 KiB / minisign -V 4 KiB" \
   "$(small_time "signcheck nvl")" "$(small_time "minisign -V")" 0.6 "" "$(small_ratio "minisign -V")"
+
+echo
+echo "== the library: 10,000 signed 4 KiB nvl files in one process / one signcheck process per file"
+"$here/lib/run.sh" "$build"

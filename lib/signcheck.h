@@ -25,7 +25,7 @@ extern "C" {
 /* The outcomes, the same numbers as signcheck's exit statuses. */
 enum {
   SIGNCHECK_OK = 0,          /* the signature is valid: the spans are the signed bytes */
-  SIGNCHECK_USAGE = 64,      /* an unknown mode word, or a null argument */
+  SIGNCHECK_USAGE = 64,      /* an unknown mode word, or a null argument (never a crash) */
   SIGNCHECK_DATA_ERROR = 65, /* nvl, msg: the signature is valid but the list has no entries */
   SIGNCHECK_SOFTWARE = 70,   /* the signature is missing or wrong, or the signed data was not found */
   SIGNCHECK_IO_ERROR = 74    /* the file cannot be opened, examined or read, or memory ran out */
@@ -52,15 +52,25 @@ SIGNCHECK_API void signcheck_result_free(signcheck_result* result);
 /* Checks the size bytes at data in the layout that mode names ("nvl",
  * "msg", "lst", "url"; matched as signcheck matches it: the first three
  * letters, in any letter case).  name only goes into the message.  Returns
- * the status and records it with the spans in result.  The spans point into
- * data, which must outlive their use.  lst and url allocate nothing; nvl and
- * msg grow the result's table of entries when it is too small. */
+ * the status and records it with the spans in result.  The spans, and the
+ * signature text that a wrong-signature message shows, point into data,
+ * which must outlive their use; mode and name are copied.  data may be NULL
+ * when size is 0.  The verification allocates nothing; lst and url allocate
+ * nothing at all (for names of up to 4095 bytes); nvl and msg grow the
+ * result's table of entries, one span per entry, only when it is too small. */
 SIGNCHECK_API int signcheck_check_buffer(signcheck_result* result, const char* mode, const void* data, size_t size,
                                          const char* name);
 
-/* Checks the file file_name: reads it whole into the result (never maps it,
- * so a file that shrinks meanwhile ends in SIGNCHECK_IO_ERROR) and checks
- * that copy.  The spans point into the result's copy. */
+/* Checks the file file_name, read as signcheck reads it in that mode but
+ * never mapped: nvl and msg through a stream, up to the signature line, the
+ * signed lines kept in the result; lst and url whole into the result, in
+ * reads no larger than the size the file had when opened, so that a file
+ * that shrinks meanwhile ends in SIGNCHECK_IO_ERROR ("unexpected EOF for
+ * file NAME"), never in a signal.  The spans point into the result's copy.
+ * A failure to open, examine or read the file gives signcheck's message for
+ * it; where signcheck, mapping a url file, would name mmap, the library names
+ * what failed instead: "empty file NAME" for a file of 0 bytes, and the
+ * read error or the early end of the file. */
 SIGNCHECK_API int signcheck_check_file(signcheck_result* result, const char* mode, const char* file_name);
 
 /* The status of the last check. */
@@ -76,8 +86,10 @@ SIGNCHECK_API size_t signcheck_result_span_count(const signcheck_result* result)
 SIGNCHECK_API signcheck_span signcheck_result_span(const signcheck_result* result, size_t index);
 
 /* Writes the failure message signcheck prints for the last check's outcome
- * (one line, with its line feed; an empty text after a success) into buffer
- * as snprintf does, and returns the message's full length. */
+ * (one line, with its line feed; an empty text after a success or after a
+ * null argument) into buffer as snprintf does, and returns the message's full
+ * length.  In mode url signcheck prints its parse and signature lines ahead
+ * of the message; they are not part of it. */
 SIGNCHECK_API size_t signcheck_result_message(const signcheck_result* result, char* buffer, size_t size);
 
 /* The ID of the compiled-in key, as signtool id prints it. */

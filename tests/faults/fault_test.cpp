@@ -16,14 +16,6 @@
 
 namespace {
 
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kSanitizedAllocator = true;
-#elif defined(__has_feature)
-constexpr bool kSanitizedAllocator = __has_feature(address_sanitizer);
-#else
-constexpr bool kSanitizedAllocator = false;
-#endif
-
 using testing_support::ProcessResult;
 using testing_support::ReadFile;
 using testing_support::TempDir;
@@ -114,20 +106,21 @@ TEST_F(LstFaults, AFileThatGrowsIsTakenAtTheSizeFstatReported) {
 }
 
 TEST(AllocationFaults, SmallBlocksFailingEndInAnOrderlyIoError) {
-  if (kSanitizedAllocator) GTEST_SKIP() << "the sanitizer's allocator cannot be replaced";
+#ifndef ALLOC_INTERPOSER_PATH
+  GTEST_SKIP() << "the sanitizer's allocator cannot be replaced";
+#else
   // The C++ runtime's emergency reserve for exceptions cannot be made either.
   TempDir dir;
-  const std::string lst = dir.Write("updates.lst", ReadFile(EXAMPLES_DIR "/updates.lst"));
-  const std::string nvl = dir.Write("mirrors.nvl", ReadFile(EXAMPLES_DIR "/mirrors.nvl"));
-  for (const auto& [mode, path, expected] : std::vector<std::tuple<std::string, std::string, std::string>>{
-           {"lst", lst, "read error for file " + lst + ": Cannot allocate memory\n"},
-           {"nvl", nvl, "Error: can not read file '" + nvl + "' - Cannot allocate memory\n"},
-           {"msg", nvl, "Error: can not read file '" + nvl + "' - Cannot allocate memory\n"}}) {
+  for (const auto& [mode, example, message] : std::vector<std::tuple<std::string, std::string, std::string>>{
+           {"lst", "updates.lst", "read error for file %: Cannot allocate memory\n"},
+           {"nvl", "mirrors.nvl", "Error: can not read file '%' - Cannot allocate memory\n"}}) {
+    const std::string path = dir.Write(example, ReadFile(EXAMPLES_DIR "/" + example));
     const ProcessResult result = RunWithFaults(SIGNCHECK_PATH, {"signcheck", mode, path}, path,
                                                {{"FAULT_MALLOC_ABOVE", "100"}}, ALLOC_INTERPOSER_PATH);
-    EXPECT_EQ(result.status, 74) << mode;
-    EXPECT_EQ(result.out, expected);
+    EXPECT_EQ(result.status, 74);
+    EXPECT_EQ(result.out, std::string(message).replace(message.find('%'), 1, path));
   }
+#endif
 }
 
 class UrlFaults : public ::testing::Test {
@@ -158,7 +151,7 @@ TEST_F(UrlFaults, EachFailingCallGivesItsMessageAlone) {
   EXPECT_EQ(mmap_error.out, "mmap error for file " + path_ + ": Cannot allocate memory\n");
 }
 
-TEST_F(UrlFaults, AFileTruncatedUnderItsMappingEndsWithAnIoError) {
+TEST_F(UrlFaults, AFaultOnTheMappingEndsWithAnIoErrorUnderAnySignalMask) {
   // The content runs past the first page, which is all that is left of it:
   // the lines printed before the fault are kept, then the I/O error, also
   // when signcheck was started with SIGBUS blocked.
@@ -179,14 +172,6 @@ TEST_F(UrlFaults, AFileTruncatedUnderItsMappingEndsWithAnIoError) {
   EXPECT_EQ(late.status, 74);
   EXPECT_EQ(late.out,
             "Parse url file " + path_ + "...\nSignature: \nmmap error for file " + path_ + ": Input/output error\n");
-}
-
-TEST_F(UrlFaults, ASigbusSentByAnotherProcessIsNotTakenForAFault) {
-  // Held back by the blocked mask until the guard is in place, it then has
-  // its ordinary effect.
-  const ProcessResult result = Check({{"FAULT_BLOCK_SIGBUS", "1"}, {"FAULT_SEND_SIGBUS", "1"}});
-  EXPECT_EQ(result.status, 128 + SIGBUS);
-  EXPECT_EQ(result.out, "");
 }
 
 class FiledigestFaults : public ::testing::Test {

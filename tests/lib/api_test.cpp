@@ -2,12 +2,29 @@
 // failure signcheck's own status and message for the same file.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <cstdlib>
 #include <filesystem>
+#include <new>
 #include <string>
 #include <vector>
 
 #include "lib/signcheck.h"
 #include "tests/nvl/test_support.h"
+
+// Every allocation through new in this test program is counted.  (GCC
+// takes a free of what this new returned for a mismatch.)
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+#endif
+std::atomic<size_t> g_allocations{0};
+void* operator new(size_t size) {
+  ++g_allocations;
+  if (void* block = std::malloc(size == 0 ? 1 : size)) return block;
+  throw std::bad_alloc();
+}
+void operator delete(void* block) noexcept { std::free(block); }
+void operator delete(void* block, size_t) noexcept { std::free(block); }
 
 namespace {
 
@@ -71,6 +88,26 @@ TEST(LibraryTest, HandsBackExactlyTheSignedBytesOfEachMode) {
     EXPECT_EQ(signcheck_check_file(result.get(), c.mode, dir.Write("f", c.file).c_str()), SIGNCHECK_OK);
     EXPECT_EQ(result.Spans(), c.spans);
   }
+}
+
+TEST(LibraryTest, BufferChecksOfLstAndUrlAllocateNothing) {
+  Result result;
+  const auto allocations = [&result](const char* mode, const std::string& file) {
+    const size_t before = g_allocations;
+    signcheck_check_buffer(result.get(), mode, file.data(), file.size(), "some/directory/updates.lst");
+    return g_allocations - before;
+  };
+  const std::vector<std::pair<const char*, std::string>> files = {
+      {"lst", kLst}, {"lst", kLst + "x"}, {"url", kUrl}, {"url", "[signature]"}};
+  for (const auto& [mode, file] : files) EXPECT_EQ(allocations(mode, file), 0u) << mode << " " << file;
+  // nvl and msg grow their table of entries once, and reuse it.
+  SKIP_WITHOUT_TEST_KEY();
+  std::string entries;
+  for (int i = 0; i < 40; ++i) entries += "url=http://h/" + std::to_string(i) + "\r\n";
+  const std::string long_list = entries + "sign=" + SignText(entries) + "\r\n";
+  EXPECT_GT(allocations("nvl", long_list), 0u);
+  EXPECT_EQ(allocations("nvl", long_list), 0u);
+  EXPECT_EQ(signcheck_result_span_count(result.get()), 40u);
 }
 
 TEST(LibraryTest, FailuresGiveTheProgramsStatusAndMessage) {

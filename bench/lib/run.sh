@@ -1,0 +1,68 @@
+#!/usr/bin/env bash
+# 10,000 signed 4 KiB nvl files checked in one process through the library,
+# against one signcheck process per file: files per second of each, their
+# ratio (target >= 50x) and each one's peak memory.
+#
+#   bench/lib/run.sh [BUILD_DIR]      (default build/release; part of make bench)
+#
+# Signs with BUILD_DIR/tools/signtool and keys/development.key, or the key in
+# SIGNCHECK_TEST_PRIVATE_KEY for a build with a key of its own.  100 lists are
+# signed, each copied 100 times under a different unsigned comment line, so
+# that every file is distinct and every check verifies a signature.  The last
+# line, "library/processes RATIO", is what bench/run-all.sh reads.
+set -euo pipefail
+
+here=$(cd "$(dirname "$0")" && pwd)
+build=$(cd "${1:-$here/../../build/release}" && pwd)
+signcheck=$build/nvl/signcheck
+signtool=$build/tools/signtool
+bench=$build/bench/lib/bench_lib
+key=${SIGNCHECK_TEST_PRIVATE_KEY:-$here/../../keys/development.key}
+if [[ ! -x /usr/bin/time && $(id -u) == 0 ]] && command -v apt-get > /dev/null; then
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -q time > /dev/null
+fi
+for program in "$signcheck" "$signtool" "$bench" /usr/bin/time; do
+  [[ -x $program ]] || { echo "bench/lib/run.sh: missing $program (make build; apt-get install time)" >&2; exit 2; }
+done
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/signcheck-lib-bench.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+mkdir "$work/files"
+for ((l = 0; l < 100; l++)); do
+  for ((i = 0; i < 70; i++)); do
+    printf 'url=https://mirror%03d.example.net/pub/norvu/list%03d/\r\n' "$i" "$l"
+  done > "$work/list.in"
+  "$signtool" sign --mode nvl "$key" "$work/list.in" 2>/dev/null > "$work/list.nvl"
+  signed=$(<"$work/list.nvl")
+  signed=${signed%$'\r'}$'\r\n'  # $(<) took the line feed off
+  for ((c = 0; c < 100; c++)); do
+    # An unsigned comment line brings each file to 4096 bytes exactly.
+    comment="# copy $c of list $l "
+    pad=$((4096 - ${#signed} - ${#comment} - 2))
+    ((pad >= 0)) || { echo "bench/lib/run.sh: the signed list is over 4 KiB" >&2; exit 1; }
+    printf '%s%*s\r\n%s' "$comment" "$pad" "" "$signed" > "$work/files/$l-$c.nvl"
+  done
+done
+find "$work/files" -name '*.nvl' | sort > "$work/list"
+[[ $(wc -l < "$work/list") == 10000 && $(stat -c %s "$work/files/0-0.nvl") == 4096 ]]
+"$signcheck" nvl "$work/files/0-0.nvl" > /dev/null
+
+# The library twice around the processes, the faster library run counting,
+# so that a change in the machine's other load does not favour it.
+"$bench" library "$work/list" > /dev/null  # the files into the page cache
+for how in library processes library; do
+  args=("$how")
+  [[ $how == processes ]] && args+=("$signcheck")
+  /usr/bin/time -f '%M' -o "$work/kib" "$bench" "${args[@]}" "$work/list" >> "$work/$how.out"
+  cat "$work/kib" >> "$work/$how.kib"
+done
+# bench_lib prints "HOW files N passed N seconds S files_per_second R".
+rate() { awk '{ print $9 }' "$work/$1.out" | sort -g | tail -1; }
+peak() { sort -g "$work/$1.kib" | tail -1; }
+
+echo "CPU: $(lscpu | sed -n 's/^Model name: *//p' | head -1), $(nproc) CPUs"
+printf '%-10s %10.0f files/s  peak %6d KiB\n' library "$(rate library)" "$(peak library)"
+printf '%-10s %10.0f files/s  peak %6d KiB (the driver; each signcheck process apart)\n' processes \
+  "$(rate processes)" "$(peak processes)"
+awk -v a="$(rate library)" -v b="$(rate processes)" \
+  'BEGIN { r = a / b; printf "library/processes %.1fx  target >= 50x %s\n", r, (r >= 50 ? "met" : "MISSED") }'
