@@ -48,3 +48,16 @@ string(CONCAT CPACK_COMPONENT_LIBSIGNCHECK-DEV_DESCRIPTION
   "held in memory or named by path, and hands back only the signed bytes.\n"
   "This package holds the C header, the static library, the pkg-config and\n"
   "CMake package files and the manual page.\n")
+
+# Installed without the compilers' .comment section, as the programs are, and
+# the static library without the debug information that only the ABI check
+# of the build needs.
+if(CMAKE_OBJCOPY)
+  set(installed_lib "\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${SIGNCHECK_INSTALL_LIBDIR}/libsigncheck")
+  install(CODE "execute_process(COMMAND \"${CMAKE_OBJCOPY}\" --remove-section=.comment
+                  \"${installed_lib}.so.${SIGNCHECK_LIB_VERSION}\" COMMAND_ERROR_IS_FATAL ANY)"
+          COMPONENT libsigncheck1)
+  install(CODE "execute_process(COMMAND \"${CMAKE_OBJCOPY}\" --strip-debug --remove-section=.comment
+                  \"${installed_lib}.a\" COMMAND_ERROR_IS_FATAL ANY)"
+          COMPONENT libsigncheck-dev)
+endif()
