@@ -141,4 +141,5 @@ else()
   set(CPACK_DEBIAN_SIGNTOOL_PACKAGE_DEPENDS "libc6, libgcc-s1, libssl3, libstdc++6")
 endif()
 
+include(${CMAKE_CURRENT_LIST_DIR}/PackagingLib.cmake)
 include(CPack)

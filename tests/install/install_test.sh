@@ -7,7 +7,7 @@
 #       cmake --install with --prefix /usr into a DESTDIR, then with a
 #       --prefix of its own
 #   install_test.sh package CPACK BUILD_DIR CONFIG [TEST_KEY]
-#       the two Debian packages that cpack makes, checked by lintian where
+#       the Debian packages that cpack makes, checked by lintian where
 #       it is installed, then unpacked
 #
 # CONFIG may be empty.  TEST_KEY is the private key whose public half the
@@ -186,17 +186,29 @@ case $mode in
     quietly "$tool" --config "$build/CPackConfig.cmake" -G DEB "${config_args[@]}" -B "$work/package"
     build_id=$("$build/tools/signtool" id "$build/nvl/signcheck") || fail "signtool id on the built signcheck failed"
     debs=("$work"/package/*.deb)
-    [[ ${#debs[@]} == 2 ]] || fail "cpack made not two packages: ${debs[*]}"
+    [[ ${#debs[@]} == 4 ]] || fail "cpack made not four packages: ${debs[*]}"
 
     # What each package holds: its programs, their pages, copyright and
     # changelog; signcheck's programs need nothing but libc, signtool's its
-    # libraries.
+    # libraries.  libsigncheck's two hold the library and what builds with it.
+    lib=usr/$(sed -n 's/^SIGNCHECK_INSTALL_LIBDIR:[A-Z]*=//p' "$build/CMakeCache.txt")
     declare -A programs=([signcheck]="signcheck filedigest" [signtool]=signtool)
-    declare -A needs=([signcheck]="" [signtool]="libssl3 libstdc++6")
-    for package in signcheck signtool; do
+    declare -A needs=([signcheck]="" [signtool]="libssl3 libstdc++6" [libsigncheck1]="libstdc++6"
+                      [libsigncheck-dev]=libsigncheck1)
+    declare -A files=([libsigncheck1]="$lib/libsigncheck.so.1.0.0"
+                      [libsigncheck-dev]="usr/include/signcheck.h $lib/libsigncheck.a $lib/pkgconfig/signcheck.pc
+                        $lib/cmake/signcheck/signcheckConfig.cmake $lib/cmake/signcheck/signcheckConfigVersion.cmake
+                        $lib/cmake/signcheck/signcheckTargets.cmake usr/share/man/man3/libsigncheck.3.gz")
+    for package in signcheck signtool libsigncheck1 libsigncheck-dev; do
       deb=$(echo "$work"/package/"${package}"_*.deb)
       [[ -f $deb ]] || fail "no package $package: ${debs[*]}"
       quietly dpkg-deb -x "$deb" "$work/$package"
+      if [[ $package == libsigncheck1 ]] && command -v dpkg-gensymbols > /dev/null; then
+        # The symbols file names exactly what the library exports.
+        quietly dpkg-deb -e "$deb" "$work/control"
+        (cd "$work" && quietly dpkg-gensymbols -v"$(dpkg-deb -f "$deb" Version)" -p"$package" -P"$work/$package" \
+          -I"$work/control/symbols" -O"$work/symbols" -c4 -e"$work/$package/$lib/libsigncheck.so.1.0.0")
+      fi
       expected=(usr/share/doc/$package/changelog.gz usr/share/doc/$package/copyright)
       if [[ $package == signcheck ]]; then
         expected+=(usr/share/signcheck/$build_id.pub)
@@ -209,10 +221,13 @@ case $mode in
       else
         [[ $version == *+key$build_id ]] || fail "$package of key $build_id has version $version"
       fi
-      for program in ${programs[$package]}; do
+      for program in ${programs[$package]:-}; do
         expected+=(usr/bin/$program usr/share/man/man1/$program.1.gz)
       done
-      found=$(cd "$work/$package" && find . -type f ! -path ./usr/share/lintian/overrides/signcheck | sed 's|^\./||' | sort)
+      # shellcheck disable=SC2206
+      expected+=(${files[$package]:-})
+      found=$(cd "$work/$package" && find . -type f ! -path ./usr/share/lintian/overrides/signcheck \
+        ! -name 'signcheckTargets-*.cmake' | sed 's|^\./||' | sort)
       [[ $found == "$(printf '%s\n' "${expected[@]}" | sort)" ]] || fail "$package holds: $found"
       depends=$(dpkg-deb -f "$deb" Depends)
       names=$(tr ',' '\n' <<< "$depends" | sed 's/^ *//; s/ .*//' | grep -v '^$' || true)
@@ -226,7 +241,7 @@ case $mode in
       fi
       [[ $package != signcheck || -z $(grep -vx libc6 <<< "$names") ]] ||
         fail "signcheck depends on more than libc: $depends"
-      for program in ${programs[$package]}; do
+      for program in ${programs[$package]:-}; do
         file=$work/$package/usr/bin/$program
         check_hardening "$file"
         if command -v readelf > /dev/null; then
