@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: ISC
 # Thin wrapper over the CMake presets.
 #   make run            build (release) and check every shipped example
 #   make test           build and run the whole test suite (release)

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: ISC
 # Compares filedigest, and filedigest pinned to its portable compression, with
 # `openssl dgst -sha256` and `sha256sum` on a 500,000,000-byte file: whole
 # process times from one hyperfine run, the ratios ours / reference, and the

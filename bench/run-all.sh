@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: ISC
 # All the speed targets in one run, each as a ratio of our time to a
 # reference's time measured in the same run, printed beside its target:
 #   1-2. the kernels, from Google Benchmark (bench_verify's JSON output);

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: ISC
 # The Debian packages of libsigncheck, beside signcheck's and signtool's:
 #   libsigncheck1     libsigncheck.so.1, with its symbols file and the
 #                     ldconfig trigger

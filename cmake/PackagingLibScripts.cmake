@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: ISC
 # Run by cpack once the packages are made: rebuilds libsigncheck1 without
 # the postinst and postrm that cpack adds to run ldconfig, which the package's
 # ldconfig trigger does instead.

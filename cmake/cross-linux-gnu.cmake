@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: ISC
 # Cross build with nothing but Debian's cross compiler for SIGNCHECK_CROSS_TRIPLE
 # (Debian package g++-<triple>): libraries and headers come from /usr/<triple>
 # alone, so the host's OpenSSL, GoogleTest and Google Benchmark are not found

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // What this CPU can run, for the few routines that have a variant on
 // instructions not every CPU of the architecture has.  Every such choice is
 // made through here, once per process, in the callers' own selectors

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // filedigest: prints the SHA-256 of one file as 64 lowercase hexadecimal
 // digits and a newline.  It never prints anything else; a failure is told by
 // the exit status alone:

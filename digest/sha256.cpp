@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #include "digest/sha256.h"
 
 #include <cstring>

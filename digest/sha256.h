@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // SHA-256 (FIPS 180-2) with the message length counted in 32 bits: the
 // digest is the standard one for every input shorter than 2^29 bytes.  For
 // longer inputs the padding carries 8*n modulo 2^32 as the length, so the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // The compression with the expansion of two blocks at once on 256-bit
 // vectors (AVX2), one block in each 128-bit half, and the steps on rorx and
 // andn (BMI2, BMI1): chosen at run time on x86-64 CPUs that have them but

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // The compression functions behind Sha256Transform and the message
 // bookkeeping over an explicit one.  Only the digest itself, its tests and its
 // benchmarks include this: the program sees nothing but sha256.h.

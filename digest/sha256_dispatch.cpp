@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // The choice of compression, kept in a file of its own so that a benchmark
 // build can link a different one and pin the portable path without any
 // switch in the shipped program.

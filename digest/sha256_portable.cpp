@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // The compression in plain C++, for every CPU.
 #include "digest/sha256_compress.h"
 

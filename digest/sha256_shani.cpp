@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // The compression on the x86 SHA extensions.  Only these functions are
 // compiled for that target (function attributes, not a global -msha), so the
 // rest of the program still runs on x86-64 CPUs without them; the dispatch

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // The compression with the expansion on SSSE3 vectors, chosen at run time on
 // x86-64 CPUs that have SSSE3 but not the SHA extensions.
 #include "digest/sha256_compress.h"

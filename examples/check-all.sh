@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: ISC
 # Runs signcheck on every example and compares its exit status with the one
 # the example is meant to give:
 #   examples/check-all.sh BUILD_DIR [RUNNER...]

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: ISC
 # Rebuilds the signed examples with the development key:
 #   examples/make-examples.sh BUILD_DIR
 # Run it after the development key changes; check-all.sh then proves them.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // The two signature decoders against the C library conversions they follow:
 // HexToBytes against strtoul on each pair, DecodeHexPair against sscanf "%X".
 #include <cstddef>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // A stand-in for the verification of a finished digest, linked into the fuzz
 // targets of the file checks so that they spend their time on parsing rather
 // than on modular exponentiation (the real verification has a target of its

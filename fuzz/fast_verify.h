@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // The stand-in verification of the file checks' fuzz targets, and what it
 // saw: the oracles compare the digest it was handed with the digest of the
 // bytes that the layout says are signed.

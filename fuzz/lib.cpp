@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // The library's buffer call in every mode.  The spans handed back must be
 // exactly the signed bytes, in the caller's buffer and never outside it, and
 // the verification must have been handed their digest; the status and the

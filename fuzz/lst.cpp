@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // The update list check on whole file contents.  On success the printed text
 // must be the file up to its first NUL byte and hold the whole signed
 // region, and the region alone must have been hashed.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: ISC
 # The file checks run against a fast stand-in for the verification.
 foreach(check tagged lst url)
   fuzz_target(fuzz_${check} ${CMAKE_CURRENT_SOURCE_DIR}/${check}.cpp

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // Where the fuzzed checks print: a memory stream, rewound for each run, so
 // that the oracles can read what was printed.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // Any split of a message across Sha0Update calls gives the digest of one
 // call, and every compression this CPU runs agrees with the portable one:
 // the whole message goes through each path, the pieces through the selected

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // Any split of a message across Sha256Update calls gives the one-call digest,
 // and every compression this CPU runs agrees with the portable one.
 #include <cstddef>

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: ISC
 # Builds the fuzz targets and runs each briefly on its committed seed corpus.
 #   fuzz/smoke.sh [RUNS] [SECONDS]    (defaults: 200000 runs or 20 s, whichever first)
 # For long runs:  build/fuzz/fuzz/TARGET -max_total_time=3600 WORKDIR fuzz/corpus/NAME

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // The tagged-line check (modes nvl and msg) on whole file contents.  On
 // success the output must be exactly the signed pieces less their tags, the
 // signed data exactly those pieces, and no piece may have held a NUL byte.

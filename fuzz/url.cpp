@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // The URL list check on whole file contents.  Whenever it verifies, the
 // hashed bytes must be exactly those from the first non-whitespace byte after
 // the signature text to the end; on success it prints the parse line and the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // VerifySignature on arbitrary data and signatures: no crash, no read out of
 // bounds, a defined result code, and never a valid signature by chance.
 #include <cstddef>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // The C interface of libsigncheck over the checks that signcheck runs.  The
 // checks themselves (nvl/check_core.h) decide everything; this file only
 // keeps their outcome in the result and hands it back.
@@ -204,6 +205,6 @@ size_t signcheck_result_message(const signcheck_result* result, char* buffer, si
 
 const char* signcheck_key_id(void) { return kKeyId; }
 
-const char* signcheck_version(void) { return "1.0.0"; }
+const char* signcheck_version(void) { return SIGNCHECK_LIB_VERSION; }
 
 }  // extern "C"

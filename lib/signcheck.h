@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: ISC */
 /* libsigncheck: checks the signature of a signed update-information file
  * held in memory or named by path, and hands back only the bytes the
  * signature covers.  The layouts, the verification and the compiled-in key

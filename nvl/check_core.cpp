@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #include "nvl/check_core.h"
 
 #include <fcntl.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // The checks as a core that decides and prints nothing: each gives a report
 // (status, and which message with what arguments) and, on success, the
 // signed bytes where they lie.  signcheck prints from the report; the library

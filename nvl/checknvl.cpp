@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #include "nvl/checknvl.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // The update list check (mode lst): prints the whole file when the signed
 // region verifies.
 #pragma once

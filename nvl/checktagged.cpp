@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #include "nvl/checktagged.h"
 
 #include <sys/stat.h>

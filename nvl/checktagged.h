@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // The tagged-line list check (modes nvl and msg): prints the entries when
 // the signature over the tagged lines verifies.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #include "nvl/checkurl.h"
 
 #include <fcntl.h>

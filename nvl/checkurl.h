@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // The URL list check (mode url): verifies the content after the signature
 // text, straight from the file's mapping.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // signcheck's exit statuses, in the sysexits convention.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // Owns an open file descriptor and closes it once, early or at scope exit.
 #pragma once
 

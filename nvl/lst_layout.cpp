@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #include "nvl/lst_layout.h"
 
 #include "nvl/signature_text.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // Update lists (mode lst): the region from the start marker through the line
 // feed of the end marker is signed, and the signature text follows
 // "Signature=" at or after the "[Signature]" section header.

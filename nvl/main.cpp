@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // signcheck mode filename: checks the signature of a signed update
 // information file and exits with a sysexits status.  Everything it says goes
 // to standard output.

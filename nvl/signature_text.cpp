@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #include "nvl/signature_text.h"
 
 #include <cstdio>

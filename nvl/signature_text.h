@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // Signature texts: the strtoul pairs of the tagged lists, and the "%X" pairs
 // of the update and URL lists, where each pair of characters is converted
 // on its own.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #include "nvl/tagged_pieces.h"
 
 #include <stdio.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // The tagged-line layouts (modes nvl and msg), read in pieces: a piece runs
 // through the next line feed, but never past kLongestPiece bytes, so a
 // longer line arrives as several pieces and each is judged as a line of its

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #include "nvl/url_layout.h"
 
 #include <algorithm>

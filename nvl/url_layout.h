@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // URL lists (mode url): the signature text stands after "[signature]" and
 // signs everything from the first non-whitespace byte after it to the end
 // of the file.

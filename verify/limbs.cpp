@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #include "verify/limbs.h"
 
 #include <cstring>

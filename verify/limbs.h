@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // Multi-precision arithmetic on 16-bit limbs, least significant limb first,
 // with 32-bit products.  Every routine works on caller-owned arrays, takes its
 // lengths as signed 16-bit counts (a count of zero or less does nothing),

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // The 32-limb Montgomery product on AVX2, for CPUs that have it (chosen at
 // run time by limbs.cpp).  It gives exactly the reference routine's result:
 // the quotient digits u are the unique ones that make each step exact, and

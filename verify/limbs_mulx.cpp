@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // The word product on mulx/adcx/adox, chosen at run time by limbs.cpp on CPUs
 // that have them; only this file is built for that target.  Each row runs two
 // independent carry chains (adcx on the carry flag for the low halves, adox

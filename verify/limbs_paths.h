@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // The variants behind mont_mul, mont_reduce and mod_inverse_q.  The
 // references are the 16-bit routines exactly as their contracts in limbs.h
 // describe them; every other variant gives bit for bit the reference's

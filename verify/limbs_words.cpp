@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // The 64-bit word variants of the Montgomery routines, for little-endian CPUs
 // with a 128-bit product type.
 #include "verify/limbs_paths.h"

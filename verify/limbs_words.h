@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // The pieces of the 64-bit word variants that both the portable file and the
 // one built for mulx/adcx/adox use.  Only those two files include it.
 #pragma once

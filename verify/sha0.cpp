@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #include "verify/sha0.h"
 
 #include <sys/mman.h>

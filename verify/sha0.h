@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // The 160-bit digest of the 1993 secure hash standard (SHA-0: SHA-1 without
 // the one-bit rotation in the message expansion).  Every signature that
 // signcheck verifies is made over this digest.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // The compressions behind the digest and the message bookkeeping over an
 // explicit one.  Only the digest itself, its tests, fuzz targets and
 // benchmarks include this.

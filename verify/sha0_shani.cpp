@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // The digest's compression on the x86 SHA extensions, chosen at run time by
 // sha0.cpp on CPUs that have them; only these functions are built for that
 // target.  The steps of this digest are those of its 1995 revision, so

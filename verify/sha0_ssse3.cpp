@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // The digest's compression with the expansion on SSSE3 vectors, chosen at run
 // time by sha0.cpp on x86 CPUs that have SSSE3 but not the SHA extensions.
 #include "verify/sha0_paths.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // The digest's compression with the message expansion on 128-bit vectors,
 // four words at a time, and the 80 steps on the general registers: for x86
 // CPUs without the SHA extensions.  The including file defines

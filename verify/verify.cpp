@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #include "verify/verify.h"
 
 #include "verify/builtin_key.h"

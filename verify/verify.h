@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // DSA verification (512-bit p, 160-bit q) over the 1993 SHA digest against a
 // key record in the form of kVerifyKey.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // Hash-then-verify over bytes in memory.  Kept apart from the verification
 // of a finished digest, so that a build can pair them with a stand-in for it.
 #include "verify/verify.h"

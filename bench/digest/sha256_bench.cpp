@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // Bytes per second of each compression path over a buffer that stays in
 // cache, and of the whole digest as the program calls it.
 #include <benchmark/benchmark.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // Checks every file named in a list, one way or the other, and prints how
 // many passed and how many files a second that was:
 //   bench_lib library LIST              each file through signcheck_check_file,

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: ISC
 # 10,000 signed 4 KiB nvl files checked in one process through the library,
 # against one signcheck process per file: files per second of each, their
 # ratio (target >= 50x) and each one's peak memory.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // Verification and digest speed against OpenSSL on the same inputs, in one
 // run; prints the ratios (ours / OpenSSL) after the table.
 #include <benchmark/benchmark.h>

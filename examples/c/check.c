@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: ISC */
 /* check MODE FILE: checks FILE's signature with libsigncheck and prints only
  * the bytes the signature covers, as they are in the file.  Exits with the
  * status signcheck would; on failure signcheck's message goes to stderr.

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: ISC
 """check.py MODE FILE: checks FILE's signature with libsigncheck through
 ctypes and prints only the bytes the signature covers, as they are in the
 file.  Exits with the status signcheck would; on failure signcheck's message

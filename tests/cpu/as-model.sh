@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: ISC
 # Runs an x86-64 program under qemu's model of another x86-64 CPU:
 #   tests/cpu/as-model.sh MODEL PROGRAM [ARGS...]
 # qemu warns about each feature of the model that its emulation lacks (none

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // Prints the variant each CPU-dispatched kernel chose in this process, one
 // "kernel variant" line each, for the runs under other CPU models to compare
 // with what those models can run.

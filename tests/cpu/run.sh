@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: ISC
 # Checks a native x86-64 build under qemu's model of another x86-64 CPU: the
 # variants its dispatches choose there (print_providers' lines, joined with
 # ','), the shipped examples, and the end-to-end cases byte for byte against

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: ISC
 # End-to-end cases for a build of another CPU, compared with the native build:
 # every case runs both programs of both builds on the same files, and the
 # output and exit status of each must be the same byte for byte.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: ISC
 # Cross-builds signcheck and filedigest for each CPU named (default: aarch64,
 # little-endian, and s390x, big-endian) with Debian's cross compilers, and
 # checks them under qemu's user-mode emulator: the shipped examples, then the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // The built program, run as a user runs it: output, exit status, and silence
 // on every failure.  $FILEDIGEST names the program.
 #include <fcntl.h>

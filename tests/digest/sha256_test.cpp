@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // The digest against the NIST CAVP vectors on each compression path, and the
 // message bookkeeping that both paths share.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // Preloaded, makes every malloc of more than FAULT_MALLOC_ABOVE bytes fail
 // from the program's start, the C++ runtime's emergency reserve included.  It
 // replaces the allocator, so it cannot share a process with a sanitizer's.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // The programs under misbehaving system calls: interrupted opens and reads,
 // short reads, a read error mid-file, a file that shrinks or grows between
 // fstat and the reads, fstat and mmap failing, a file truncated under its
@@ -32,8 +33,9 @@ ProcessResult RunWithFaults(const std::string& program, const std::vector<std::s
   for (const auto& [name, value] : faults) setenv(name.c_str(), value.c_str(), 1);
   setenv("FAULT_PATH", target.c_str(), 1);
   setenv("LD_PRELOAD", preload, 1);
-  // Under AddressSanitizer the interposer is preloaded ahead of its runtime.
-  setenv("ASAN_OPTIONS", "verify_asan_link_order=0:halt_on_error=1", 1);
+  // Under AddressSanitizer the interposer is preloaded ahead of its runtime,
+  // and SIGBUS is left to the program's own guard.
+  setenv("ASAN_OPTIONS", "verify_asan_link_order=0:halt_on_error=1:handle_sigbus=0", 1);
   ProcessResult result = testing_support::Run(program, argv);
   unsetenv("LD_PRELOAD");
   unsetenv("FAULT_PATH");
@@ -173,6 +175,12 @@ TEST_F(UrlFaults, AFaultOnTheMappingEndsWithAnIoErrorUnderAnySignalMask) {
   EXPECT_EQ(late.status, 74);
   EXPECT_EQ(late.out,
             "Parse url file " + path_ + "...\nSignature: \nmmap error for file " + path_ + ": Input/output error\n");
+
+  // A SIGBUS that another process sends, held until the guard unblocks it,
+  // is no fault on the mapping: it ends the process as it would have.
+  path_ = dir_.Write("sent.url", "[signature]\r\n" + text + "\r\n" + content);
+  const ProcessResult sent = Check({{"FAULT_SEND_SIGBUS", "1"}, {"FAULT_BLOCK_SIGBUS", "1"}});
+  EXPECT_EQ(sent.status, 128 + SIGBUS);
 }
 
 class FiledigestFaults : public ::testing::Test {

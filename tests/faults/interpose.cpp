@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // A preloaded library that makes the system calls misbehave on one file, so
 // the programs' failure paths can be driven end to end.  It acts only on the
 // file named by FAULT_PATH; everything else passes straight through.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // The tagged-line check reads through stdio, whose own reads cannot be
 // interposed from outside; a cookie stream stands in for the file instead,
 // delivering the bytes in short pieces or failing part way through.

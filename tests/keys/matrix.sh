@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: ISC
 # Runs the suite (ctest -LE large) on keys drawn fresh with `signtool keygen`
 # until they sit on the edges of what signtool makes:
 #   top   p with a top byte of 0xF0 or more (signtool stops short of 2^512 - 2^496)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // Signed contents past 32 bits: the whole content is hashed, never a
 // prefix that a 32-bit or int length would leave, and memory stays close to
 // the file's size.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // The library's calls: the signed bytes and nothing else on success, and on
 // failure signcheck's own status and message for the same file.
 #include <gtest/gtest.h>

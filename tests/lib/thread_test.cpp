@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // Many buffers checked from several threads at once, each thread with its
 // own result, must get the answers one thread gets.  Run under
 // ThreadSanitizer by the tsan preset.
@@ -70,13 +71,13 @@ TEST(LibraryThreadTest, ThreadsAtOnceGetTheAnswersOfOneThread) {
   for (int t = 0; t < kThreads; ++t) {
     threads.emplace_back([&, t] {
       signcheck_result* const result = signcheck_result_new();
-      answers[t].resize(inputs.size());
+      answers[static_cast<size_t>(t)].resize(inputs.size());
       // Each thread in an order of its own, so that different checks overlap.
       std::vector<size_t> order(inputs.size());
       for (size_t i = 0; i < order.size(); ++i) order[i] = i;
       std::shuffle(order.begin(), order.end(), std::mt19937(static_cast<unsigned>(t)));
       for (int round = 0; round < 3; ++round) {
-        for (const size_t i : order) answers[t][i] = Check(result, inputs[i]);
+        for (const size_t i : order) answers[static_cast<size_t>(t)][i] = Check(result, inputs[i]);
       }
       signcheck_result_free(result);
     });
@@ -84,7 +85,8 @@ TEST(LibraryThreadTest, ThreadsAtOnceGetTheAnswersOfOneThread) {
   for (std::thread& thread : threads) thread.join();
   for (int t = 0; t < kThreads; ++t) {
     for (size_t i = 0; i < inputs.size(); ++i) {
-      EXPECT_TRUE(answers[t][i] == expected[i]) << "thread " << t << ", " << inputs[i].mode << " input " << i;
+      EXPECT_TRUE(answers[static_cast<size_t>(t)][i] == expected[i])
+          << "thread " << t << ", " << inputs[i].mode << " input " << i;
     }
   }
 }

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: ISC
 # Compares the ABI of the built libsigncheck.so.1 (its exported functions and
 # the types of the public header) with the baseline kept in lib/abi.  Any
 # change fails but added functions, which need the baseline and the symbols

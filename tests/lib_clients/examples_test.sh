@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: ISC
 # Runs a libsigncheck client (check MODE FILE) beside signcheck:
 #   examples_test.sh SIGNCHECK EXAMPLES_DIR SIGNTOOL TEST_KEY CLIENT...
 # On the shipped examples, a wrong layout, an unknown mode and a missing file

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: ISC
 # Installs the build into a prefix of its own and builds examples/c/check.c
 # against the installed libsigncheck as its users do: with pkg-config
 # (shared, and static into a program that needs no shared library), and in a

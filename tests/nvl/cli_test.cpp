@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // signcheck as a program: the command line, the reading of real files, the
 // exit statuses, and files signed by signtool sign --mode.
 #include <gtest/gtest.h>

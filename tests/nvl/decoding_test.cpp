@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // Signature text decoding: strtoul pairs for tagged lists, "%X" pairs for
 // update and URL lists, and the piecewise digest behind large contents.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // Signing in every layout: what signtool sign --mode writes must be accepted
 // by the checks, and every signed byte must count.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // Update list files (mode lst), checked in memory.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // Tagged-line lists (modes nvl and msg), checked in memory.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // Helpers shared by the signcheck tests: temporary directories, captured
 // output of the in-memory checks, signing with the compiled-in key and
 // running the built programs.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // URL list files (mode url), checked in memory.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // BIGNUM helpers for checking the limb arithmetic and the verification against
 // OpenSSL: conversions between limbs, little-endian bytes and BIGNUM, and a
 // few modular shorthands.  Aborts the test on any OpenSSL failure.

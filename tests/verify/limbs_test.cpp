@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // The limb arithmetic, cross-checked against OpenSSL's BIGNUM on random
 // inputs over the whole lazy range (anything below 2^(16n)), with random odd
 // moduli and with the real p and q.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // The scheme is plain DSA: OpenSSL's own DSA verification accepts our
 // signatures, and ours accepts OpenSSL's, on the development domain, with h
 // handed over as the 20 big-endian bytes of the digest number.  This uses

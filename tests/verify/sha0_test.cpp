@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // The 1993 SHA digest: the standard's test vectors, a plain reference model
 // for every padding length, and independence from how the message is split
 // between calls, on every compression path this CPU runs.

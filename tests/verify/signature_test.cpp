@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // Signature verification against the built-in key: signatures made with the
 // development private key verify, every change of data or signature fails,
 // each result code on its range case, and unreduced key and table entries.

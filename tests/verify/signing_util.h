@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // Signing with the compiled-in key's private half for the verification tests, and the
 // forms the verification takes: 40-byte signatures, digest contexts and key
 // records.
