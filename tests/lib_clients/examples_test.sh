@@ -1,14 +1,14 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: ISC
 # Runs a libsigncheck client (check MODE FILE) beside signcheck:
-#   examples_test.sh SIGNCHECK EXAMPLES_DIR SIGNTOOL TEST_KEY CLIENT...
+#   examples_test.sh SIGNCHECK EXAMPLES_DIR SIGNTOOL TEST_KEY CLIENT...   ("-" for no EXAMPLES_DIR or TEST_KEY)
 # On the shipped examples, a wrong layout, an unknown mode and a missing file
 # the client exits with signcheck's status; after a failure it printed
 # nothing on stdout and signcheck's failure message on stderr, after an nvl or msg
 # success what signcheck prints.  With TEST_KEY, files signed here with
 # unsigned bytes beside the signed ones give exactly the signed bytes.
 set -euo pipefail
-signcheck=$1 examples=$2 signtool=$3 key=$4
+signcheck=$1 examples=${2#-} signtool=$3 key=${4#-}
 shift 4
 [[ -n $examples ]] || { echo "SKIP: no examples signed for the compiled-in key (configure with SIGNCHECK_TEST_PRIVATE_KEY)"; exit 77; }
 work=$(mktemp -d "${TMPDIR:-/tmp}/signcheck-lib.XXXXXX")

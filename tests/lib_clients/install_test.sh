@@ -10,7 +10,7 @@
 # install_manifest.txt, which installing leaves in the build directory, is
 # put back as it was.  Status 77 means skipped.
 set -euo pipefail
-cmake=$1 build=$2 config=$3 libdir=$4 source=$5 examples=$6
+cmake=$1 build=$2 config=$3 libdir=$4 source=$5 examples=${6#-}
 [[ -n $examples ]] || { echo "SKIP: no examples signed for the compiled-in key (configure with SIGNCHECK_TEST_PRIVATE_KEY)"; exit 77; }
 
 for tool in cc pkg-config; do
