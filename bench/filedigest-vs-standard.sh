@@ -19,8 +19,8 @@ else
   (cd "$root" && cmake --preset release >/dev/null &&
     cmake --build --preset release --target filedigest filedigest-portable)
 fi
-fast=$build/digest/filedigest
-portable=$build/bench/digest/filedigest-portable
+fast=$build/filedigest/filedigest
+portable=$build/bench/filedigest/filedigest-portable
 for program in "$fast" "$portable"; do
   [ -x "$program" ] || { echo "missing $program (build the release preset)" >&2; exit 1; }
 done

@@ -20,9 +20,9 @@ set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
 build=$(cd "${1:-$here/../build/release}" && pwd)
-signcheck=$build/nvl/signcheck
-filedigest=$build/digest/filedigest
-signtool=$build/tools/signtool
+signcheck=$build/signcheck/signcheck
+filedigest=$build/filedigest/filedigest
+signtool=$build/signtool/signtool
 bench_verify=$build/bench/verify/bench_verify
 key=$here/../keys/development.key
 

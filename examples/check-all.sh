@@ -12,7 +12,7 @@ build_dir=${1:?usage: check-all.sh BUILD_DIR [RUNNER...]}
 shift
 runner=("$@")
 here=$(cd "$(dirname "$0")" && pwd)
-signcheck="$(cd "$build_dir" 2>/dev/null && pwd)/nvl/signcheck"
+signcheck="$(cd "$build_dir" 2>/dev/null && pwd)/signcheck/signcheck"
 if [[ ! -x $signcheck ]]; then
   echo "check-all.sh: no signcheck at $signcheck (build it first)" >&2
   exit 2

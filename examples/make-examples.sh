@@ -10,7 +10,7 @@ set -euo pipefail
 
 build_dir=${1:?usage: make-examples.sh BUILD_DIR [PRIVATE_KEY OUT_DIR]}
 here=$(cd "$(dirname "$0")" && pwd)
-signtool="$build_dir/tools/signtool"
+signtool="$build_dir/signtool/signtool"
 key=${2:-$here/../keys/development.key}
 out=${3:-$here}
 mkdir -p "$out"

@@ -7,7 +7,7 @@
 // that the fuzzer reaches the success paths too.
 #include "fuzz/fast_verify.h"
 
-#include "verify/verify.h"
+#include "dsa/verify.h"
 
 SeenDigest& LastVerifiedDigest() {
   static SeenDigest seen;

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <string_view>
 
-#include "verify/sha0.h"
+#include "hash/sha0.h"
 
 struct SeenDigest {
   bool seen = false;

@@ -16,9 +16,9 @@
 #include "fuzz/fast_verify.h"
 #include "fuzz/output_sink.h"
 #include "lib/signcheck.h"
-#include "nvl/checknvl.h"
-#include "nvl/checktagged.h"
-#include "nvl/checkurl.h"
+#include "signcheck/lst_file_check.h"
+#include "signcheck/tagged_file_check.h"
+#include "signcheck/url_file_check.h"
 
 namespace {
 

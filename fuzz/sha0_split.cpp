@@ -8,8 +8,8 @@
 #include <cstring>
 
 #include "cpu/cpu.h"
-#include "verify/sha0.h"
-#include "verify/sha0_paths.h"
+#include "hash/sha0.h"
+#include "hash/sha0_paths.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 2) return 0;

@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <cstring>
 
-#include "digest/sha256.h"
-#include "digest/sha256_compress.h"
+#include "hash/sha256.h"
+#include "hash/sha256_compress.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 
 #include "fuzz/fast_verify.h"
 #include "fuzz/output_sink.h"
-#include "nvl/checktagged.h"
+#include "signcheck/tagged_file_check.h"
 
 namespace {
 

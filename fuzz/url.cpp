@@ -12,7 +12,7 @@
 
 #include "fuzz/fast_verify.h"
 #include "fuzz/output_sink.h"
-#include "nvl/checkurl.h"
+#include "signcheck/url_file_check.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string_view content(reinterpret_cast<const char*>(data), size);

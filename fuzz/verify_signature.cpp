@@ -4,8 +4,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "verify/builtin_key.h"
-#include "verify/verify.h"
+#include "dsa/builtin_key.h"
+#include "dsa/verify.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < kSignatureSize) return 0;

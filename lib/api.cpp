@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: ISC
 // The C interface of libsigncheck over the checks that signcheck runs.  The
-// checks themselves (nvl/check_core.h) decide everything; this file only
+// checks themselves (check/check_core.h) decide everything; this file only
 // keeps their outcome in the result and hands it back.
 #include "lib/signcheck.h"
 
@@ -12,9 +12,9 @@
 #include <string_view>
 #include <vector>
 
-#include "nvl/check_core.h"
-#include "nvl/exit_status.h"
-#include "verify/builtin_key.h"
+#include "check/check_core.h"
+#include "check/exit_status.h"
+#include "dsa/builtin_key.h"
 
 static_assert(SIGNCHECK_OK == kExitOk && SIGNCHECK_USAGE == kExitUsage && SIGNCHECK_DATA_ERROR == kExitDataError &&
               SIGNCHECK_SOFTWARE == kExitSoftware && SIGNCHECK_IO_ERROR == kExitIoError);

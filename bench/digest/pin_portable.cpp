@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: ISC
 // Links in place of the run-time choice, so that filedigest-portable measures
 // the program exactly as shipped except for the compression it runs.
-#include "digest/sha256_compress.h"
+#include "hash/sha256_compress.h"
 
 namespace sha256 {
 

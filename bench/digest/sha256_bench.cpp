@@ -9,8 +9,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "digest/sha256.h"
-#include "digest/sha256_compress.h"
+#include "hash/sha256.h"
+#include "hash/sha256_compress.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #
 #   bench/lib/run.sh [BUILD_DIR]      (default build/release; part of make bench)
 #
-# Signs with BUILD_DIR/tools/signtool and keys/development.key, or the key in
+# Signs with BUILD_DIR/signtool/signtool and keys/development.key, or the key in
 # SIGNCHECK_TEST_PRIVATE_KEY for a build with a key of its own.  100 lists are
 # signed, each copied 100 times under a different unsigned comment line, so
 # that every file is distinct and every check verifies a signature.  The last
@@ -15,8 +15,8 @@ set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
 build=$(cd "${1:-$here/../../build/release}" && pwd)
-signcheck=$build/nvl/signcheck
-signtool=$build/tools/signtool
+signcheck=$build/signcheck/signcheck
+signtool=$build/signtool/signtool
 bench=$build/bench/lib/bench_lib
 key=${SIGNCHECK_TEST_PRIVATE_KEY:-$here/../../keys/development.key}
 if [[ ! -x /usr/bin/time && $(id -u) == 0 ]] && command -v apt-get > /dev/null; then

@@ -12,12 +12,12 @@
 #include <vector>
 
 #include "cpu/cpu.h"
-#include "digest/sha256_compress.h"
-#include "tools/dsa_keys.h"
-#include "verify/builtin_key.h"
-#include "verify/limbs_paths.h"
-#include "verify/sha0_paths.h"
-#include "verify/verify.h"
+#include "hash/sha256_compress.h"
+#include "signtool/dsa_keys.h"
+#include "dsa/builtin_key.h"
+#include "dsa/limbs_paths.h"
+#include "hash/sha0_paths.h"
+#include "dsa/verify.h"
 
 namespace {
 

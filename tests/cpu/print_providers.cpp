@@ -4,9 +4,9 @@
 // with what those models can run.
 #include <cstdio>
 
-#include "digest/sha256_compress.h"
-#include "verify/limbs_paths.h"
-#include "verify/sha0_paths.h"
+#include "hash/sha256_compress.h"
+#include "dsa/limbs_paths.h"
+#include "hash/sha0_paths.h"
 
 int main() {
   std::printf("sha0 %s\nsha256 %s\nmont_mul32 %s\n", sha0::Provider(), sha256::Provider(), limbs::MontMul32Provider());

@@ -14,7 +14,7 @@ target=$(cd "${2:?usage: e2e.sh NATIVE_BUILD TARGET_BUILD [RUNNER...]}" && pwd)
 shift 2
 runner=("$@")
 source_dir=$(cd "$(dirname "$0")/../.." && pwd)
-for program in "$native/nvl/signcheck" "$native/digest/filedigest" "$target/nvl/signcheck" "$target/digest/filedigest"; do
+for program in "$native/signcheck/signcheck" "$native/filedigest/filedigest" "$target/signcheck/signcheck" "$target/filedigest/filedigest"; do
   [[ -x $program ]] || { echo "e2e.sh: no $program (build it first)" >&2; exit 2; }
 done
 
@@ -29,7 +29,7 @@ for size in 0 1 55 56 57 63 64 65 119 120 128 1000 65536 3000001; do
   head -c "$size" /dev/urandom > "$data/random-$size.bin"
 done
 
-signtool=$native/tools/signtool
+signtool=$native/signtool/signtool
 if [[ -x $signtool ]]; then
   key=$source_dir/keys/development.key
   sign() { "$signtool" sign --mode "$1" "$key" "$2" > "$3"; }
@@ -75,7 +75,7 @@ run_cases() {
   local build=$1 dir=$work/$(basename "$1")-$2 case status
   shift 2
   mkdir -p "$dir/bin"
-  ln -s "$build/nvl/signcheck" "$build/digest/filedigest" "$dir/bin/"
+  ln -s "$build/signcheck/signcheck" "$build/filedigest/filedigest" "$dir/bin/"
   ln -s "$data" "$dir/data"
   cd "$dir"
   for case in "${cases[@]}"; do

@@ -30,7 +30,7 @@ for arch in "$@"; do
   cmake --preset "$arch" -DSIGNCHECK_WERROR="$werror" > /dev/null 2>&1 ||
     cmake --preset "$arch" -DSIGNCHECK_WERROR="$werror"
   cmake --build --preset "$arch" -j "$jobs" --target signcheck filedigest > /dev/null
-  description=$(file -b "build/$arch/nvl/signcheck")
+  description=$(file -b "build/$arch/signcheck/signcheck")
   echo "signcheck: $(cut -d, -f1,2 <<< "$description"), $(grep -o 'static[-a-z]* linked' <<< "$description")"
   # The programs are static, so the emulator needs no target libraries.
   if output=$(examples/check-all.sh "build/$arch" "$emulator"); then

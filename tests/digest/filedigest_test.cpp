@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "digest/sha256.h"
+#include "hash/sha256.h"
 
 namespace {
 

@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "digest/sha256.h"
-#include "digest/sha256_compress.h"
+#include "hash/sha256.h"
+#include "hash/sha256_compress.h"
 
 namespace {
 

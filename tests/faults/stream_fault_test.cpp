@@ -9,7 +9,7 @@
 #include <cstring>
 #include <string>
 
-#include "nvl/checktagged.h"
+#include "signcheck/tagged_file_check.h"
 #include "tests/nvl/test_support.h"
 
 namespace {

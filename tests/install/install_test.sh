@@ -184,7 +184,7 @@ case $mode in
     fi
     [[ -n $config ]] && config_args=(-C "$config")
     quietly "$tool" --config "$build/CPackConfig.cmake" -G DEB "${config_args[@]}" -B "$work/package"
-    build_id=$("$build/tools/signtool" id "$build/nvl/signcheck") || fail "signtool id on the built signcheck failed"
+    build_id=$("$build/signtool/signtool" id "$build/signcheck/signcheck") || fail "signtool id on the built signcheck failed"
     debs=("$work"/package/*.deb)
     [[ ${#debs[@]} == 4 ]] || fail "cpack made not four packages: ${debs[*]}"
 

@@ -43,7 +43,7 @@ grep -q "signcheck key: $id ($work/own.pub)" "$work/configure.log" ||
 
 "$cmake" --build "$work/build" -j 2 --target signcheck > "$work/build.log" 2>&1 ||
   { tail -n 30 "$work/build.log" >&2; fail "the build failed"; }
-signcheck=$work/build/nvl/signcheck
+signcheck=$work/build/signcheck/signcheck
 [[ $("$signtool" id "$signcheck") == "$id" ]] || fail "signtool id on the signcheck built gave $("$signtool" id "$signcheck")"
 printf 'url=https://updates.example.com/\r\n' > "$work/list"
 "$signtool" sign --mode nvl -o "$work/list.nvl" "$work/own.key" "$work/list"

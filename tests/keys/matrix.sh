@@ -36,7 +36,7 @@ signtool=${SIGNTOOL:-}
 if [[ -z $signtool ]]; then
   configure "$work/tool" -DSIGNCHECK_BUILD_TESTS=OFF
   cmake --build "$work/tool" -j "$jobs" --target signtool >/dev/null
-  signtool=$work/tool/tools/signtool
+  signtool=$work/tool/signtool/signtool
 fi
 signtool=$(realpath "$signtool")
 

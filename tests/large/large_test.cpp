@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "tests/nvl/test_support.h"
-#include "tools/dsa_keys.h"
-#include "verify/sha0.h"
+#include "signtool/dsa_keys.h"
+#include "hash/sha0.h"
 
 namespace {
 

@@ -8,11 +8,11 @@
 #include <utility>
 #include <vector>
 
-#include "nvl/checknvl.h"
-#include "nvl/checktagged.h"
-#include "nvl/checkurl.h"
+#include "signcheck/lst_file_check.h"
+#include "signcheck/tagged_file_check.h"
+#include "signcheck/url_file_check.h"
 #include "test_support.h"
-#include "tools/layout_sign.h"
+#include "signtool/layout_sign.h"
 
 namespace {
 

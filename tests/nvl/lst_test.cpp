@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <string>
 
-#include "nvl/checknvl.h"
+#include "signcheck/lst_file_check.h"
 #include "test_support.h"
 
 namespace {

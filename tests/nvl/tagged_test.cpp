@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "nvl/checktagged.h"
+#include "signcheck/tagged_file_check.h"
 #include "test_support.h"
 
 namespace {

@@ -12,7 +12,7 @@
 #include <iterator>
 #include <stdexcept>
 
-#include "tools/dsa_keys.h"
+#include "signtool/dsa_keys.h"
 
 extern char** environ;
 

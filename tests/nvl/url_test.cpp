@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "nvl/checkurl.h"
+#include "signcheck/url_file_check.h"
 #include "test_support.h"
 
 namespace {

@@ -24,9 +24,9 @@
 
 #include "tests/verify/bignum_util.h"
 #include "tests/verify/signing_util.h"
-#include "tools/dsa_keys.h"
-#include "verify/builtin_key.h"
-#include "verify/verify.h"
+#include "signtool/dsa_keys.h"
+#include "dsa/builtin_key.h"
+#include "dsa/verify.h"
 
 namespace {
 
@@ -137,8 +137,8 @@ TEST_F(Signtool, ConstantsAreTheCheckedInSource) {
   const Outcome o = RunSigntool(dir_, {"constants", kPublicKey});
   ASSERT_EQ(o.status, 0) << o.err;
   EXPECT_EQ(o.err, "");
-  EXPECT_TRUE(o.out == ReadFile(kSource + "/verify/builtin_key.cpp"))
-      << "verify/builtin_key.cpp differs from `signtool constants keys/development.pub`";
+  EXPECT_TRUE(o.out == ReadFile(kSource + "/dsa/builtin_key.cpp"))
+      << "dsa/builtin_key.cpp differs from `signtool constants keys/development.pub`";
 }
 
 // The numbers of one constant in generated source: every 0x... literal

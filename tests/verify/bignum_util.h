@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/dsa_keys.h"
+#include "signtool/dsa_keys.h"
 
 namespace bnutil {
 

@@ -2,7 +2,7 @@
 // The limb arithmetic, cross-checked against OpenSSL's BIGNUM on random
 // inputs over the whole lazy range (anything below 2^(16n)), with random odd
 // moduli and with the real p and q.
-#include "verify/limbs.h"
+#include "dsa/limbs.h"
 
 #include <gtest/gtest.h>
 
@@ -17,8 +17,8 @@
 
 #include "cpu/cpu.h"
 #include "tests/verify/bignum_util.h"
-#include "verify/builtin_key.h"
-#include "verify/limbs_paths.h"
+#include "dsa/builtin_key.h"
+#include "dsa/limbs_paths.h"
 
 namespace {
 

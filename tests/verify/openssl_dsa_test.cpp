@@ -14,8 +14,8 @@
 
 #include "tests/verify/bignum_util.h"
 #include "tests/verify/signing_util.h"
-#include "verify/builtin_key.h"
-#include "verify/verify.h"
+#include "dsa/builtin_key.h"
+#include "dsa/verify.h"
 
 namespace {
 

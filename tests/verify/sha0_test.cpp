@@ -2,7 +2,7 @@
 // The 1993 SHA digest: the standard's test vectors, a plain reference model
 // for every padding length, and independence from how the message is split
 // between calls, on every compression path this CPU runs.
-#include "verify/sha0.h"
+#include "hash/sha0.h"
 
 #include <gtest/gtest.h>
 
@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "cpu/cpu.h"
-#include "verify/sha0_paths.h"
+#include "hash/sha0_paths.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 // Signature verification against the built-in key: signatures made with the
 // development private key verify, every change of data or signature fails,
 // each result code on its range case, and unreduced key and table entries.
-#include "verify/verify.h"
+#include "dsa/verify.h"
 
 #include <gtest/gtest.h>
 
@@ -14,7 +14,7 @@
 
 #include "tests/verify/bignum_util.h"
 #include "tests/verify/signing_util.h"
-#include "verify/builtin_key.h"
+#include "dsa/builtin_key.h"
 
 namespace {
 

@@ -12,9 +12,9 @@
 #include <string_view>
 
 #include "tests/verify/bignum_util.h"
-#include "tools/dsa_keys.h"
-#include "verify/sha0.h"
-#include "verify/verify.h"
+#include "signtool/dsa_keys.h"
+#include "hash/sha0.h"
+#include "dsa/verify.h"
 
 namespace signing {
 

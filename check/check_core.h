@@ -1,0 +1,159 @@
+// SPDX-License-Identifier: ISC
+// The checks as a core that decides and prints nothing: each gives a report
+// (status, and which message with what arguments) and, on success, the
+// signed bytes where they lie.  signcheck prints from the report; the library
+// hands both back.  Every rule of the layouts lives here or below.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "layouts/tagged_pieces.h"
+#include "layouts/url_layout.h"
+#include "hash/sha0.h"
+
+enum class CheckMode : uint8_t { kNvl, kMsg, kUrl, kLst };
+
+// Matches a mode word as signcheck does: the first three letters, ASCII case
+// folded, tested in the order nvl, msg, url, lst; whatever follows is ignored
+// and a shorter word matches nothing.  Returns false for no match.
+bool MatchModeWord(const char* word, CheckMode& mode);
+
+// "url=" for nvl, "msg=" for msg; the tagged modes only.
+const char* ModeTag(CheckMode mode);
+
+// What a check tells, each the text of one message (see ComposeMessage).
+enum class CheckMessage : uint8_t {
+  kNone,
+  kUnknownMode,
+  kTaggedCannotRead,
+  kTaggedNoSignature,
+  kTaggedNoEntries,
+  kOpenFailed,
+  kFstatFailed,
+  kStatFailed,
+  kMmapFailed,
+  kEmptyFile,
+  kReadFailed,
+  kUnexpectedEof,
+  kLstNoRegion,
+  kLstNoSignature,
+  kLstWrongSignature,
+  kUrlNoSignature,
+  kUrlWrongSignature,
+};
+
+// The outcome of one check.  signature_text points into the checked
+// content (only for the wrong-signature messages); error is the errno of the
+// failing call for the messages that name one.
+struct CheckReport {
+  int status = 0;
+  CheckMessage message = CheckMessage::kNone;
+  CheckMode mode = CheckMode::kNvl;
+  int error = 0;
+  std::string_view signature_text;
+};
+
+// Writes the message of report, one line with its line feed, through
+// append, a piece at a time.  file_name and mode_word (for an unknown mode)
+// are the arguments the message names; a signature text goes up to its
+// first NUL byte, as "%s" would print it.  Nothing for kNone.
+class MessageSink {
+ public:
+  virtual void Append(std::string_view piece) = 0;
+
+ protected:
+  ~MessageSink() = default;
+};
+void ComposeMessage(const CheckReport& report, const char* file_name, const char* mode_word, MessageSink& sink);
+
+// ComposeMessage onto a stream.
+void PrintMessage(FILE* out, const CheckReport& report, const char* file_name, const char* mode_word = "");
+
+// The tagged-line check (modes nvl and msg), fed piece by piece up to the
+// signature line.  It hashes the signed pieces as they come and keeps
+// nothing of them: the caller keeps what it wants to hand back.
+class TaggedCheck {
+ public:
+  explicit TaggedCheck(CheckMode mode);
+
+  // Takes the next piece, zero bytes included.  signed_part is set to the
+  // bytes of it that are signed (empty when it is not tagged).  Returns true
+  // at the signature line, after which the outcome is decided.
+  bool Take(std::string_view piece, std::string_view& signed_part);
+
+  // The outcome after the last piece taken.
+  CheckReport Report() const;
+
+  // The tagged pieces taken so far.
+  size_t entries() const { return entries_; }
+
+ private:
+  CheckMode mode_;
+  const char* tag_;
+  Sha0Context digest_;
+  size_t entries_ = 0;
+  bool piece_held_nul_ = false;
+  bool signature_valid_ = false;
+};
+
+// The tagged-line check over content in memory.  On success entries holds
+// each entry without its tag, in file order, pointing into content; the
+// table is only grown when too small (std::bad_alloc otherwise escapes).
+CheckReport TaggedContentCheck(std::string_view content, CheckMode mode, std::vector<std::string_view>& entries);
+
+// The tagged-line check over a stream, read in pieces from where it stands
+// up to the signature line; a read error counts as the end of the file.  On
+// success signed_data holds the signed pieces (split them with
+// SplitTaggedEntries); memory running out gives kTaggedCannotRead with ENOMEM.
+// size_hint, when not 0, reserves the signed data ahead.
+CheckReport TaggedStreamCheck(FILE* stream, CheckMode mode, size_t size_hint, std::string& signed_data);
+
+// Calls take(entry) for each entry of the signed data that TaggedStreamCheck
+// passed: each piece without its tag.  On success no piece held a zero
+// byte, so splitting the data again by the piece rule gives back exactly the
+// pieces read.
+template <typename Take>
+void SplitTaggedEntries(std::string_view signed_data, Take&& take) {
+  while (!signed_data.empty()) {
+    const size_t length = PieceLength(signed_data);
+    take(signed_data.substr(kEntryTagLength, length - kEntryTagLength));
+    signed_data.remove_prefix(length);
+  }
+}
+
+// The update list check (mode lst) over the file's content.  On success
+// region is the signed region.
+CheckReport LstContentCheck(std::string_view content, std::string_view& region);
+
+// The URL list check (mode url) in its two steps, so that a caller can print
+// between them: finding the marker and the signature text, then hashing the
+// signed content and verifying.  UrlContentCheck runs both; on success
+// signed_content is the signed content (possibly empty).
+CheckReport UrlLocate(std::string_view content, UrlLayout& layout);
+CheckReport UrlVerify(std::string_view content, const UrlLayout& layout, std::string_view& signed_content);
+CheckReport UrlContentCheck(std::string_view content, std::string_view& signed_content);
+
+// A whole file read into memory (open, fstat, reads of at most 1 KiB each,
+// never more than fstat reported), the reading of the update list check.
+// On failure the report says which call failed (kOpenFailed, kFstatFailed,
+// or kStatFailed in mode url, kEmptyFile, kReadFailed or kUnexpectedEof,
+// status 74); memory running out is a read failure with ENOMEM.  The buffer
+// is reused when large enough.  It comes from malloc, not new: a failing new
+// reports by throwing, and the exception itself needs memory that may not be
+// there either.
+struct FreeBlock {
+  void operator()(char* block) const;
+};
+struct FileContent {
+  std::unique_ptr<char, FreeBlock> buffer;
+  size_t capacity = 0;
+  size_t size = 0;
+  std::string_view view() const { return {buffer.get(), size}; }
+};
+CheckReport ReadFileContent(const char* file_name, CheckMode mode, FileContent& content);

@@ -1,0 +1,193 @@
+// SPDX-License-Identifier: ISC
+#include "signcheck/url_file_check.h"
+
+#include <fcntl.h>
+#include <setjmp.h>
+#include <signal.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <type_traits>
+
+#include "check/check_core.h"
+#include "check/exit_status.h"
+#include "check/file_descriptor.h"
+#include "layouts/signature_text.h"
+#include "hash/sha0.h"
+
+namespace {
+
+// A read-only mapping of a whole file, released when the check returns.
+class FileMapping {
+ public:
+  FileMapping(void* address, size_t size) : address_(address), size_(size) {}
+  FileMapping(const FileMapping&) = delete;
+  FileMapping& operator=(const FileMapping&) = delete;
+  ~FileMapping() {
+    if (address_ != MAP_FAILED) {
+      munmap(address_, size_);
+    }
+  }
+  bool ok() const { return address_ != MAP_FAILED; }
+  std::string_view content() const { return {static_cast<const char*>(address_), size_}; }
+
+ private:
+  void* address_;
+  size_t size_;
+};
+
+// A file truncated under its mapping, or failing to read, raises SIGBUS at
+// the first touch of a page it no longer backs.  While the check works on
+// the mapping, that signal returns here instead of killing the process, so
+// that what was printed is kept and the check ends with its I/O status.  The
+// handler only jumps: the reporting is done after it has returned.
+sigjmp_buf g_fault_jump;
+volatile sig_atomic_t g_guard_armed = 0;
+volatile uintptr_t g_guard_begin = 0;
+volatile uintptr_t g_guard_end = 0;
+// Set while the check has printed part of a line and not yet its line feed.
+volatile sig_atomic_t g_line_open = 0;
+struct sigaction g_previous_action;
+
+void OnMappingFault(int, siginfo_t* info, void*) {
+  // A positive code is the kernel's own report of a failed access; a SIGBUS
+  // sent by kill or sigqueue carries a code of 0 or below and an address
+  // field that is no address at all.
+  if (info->si_code > 0) {
+    const auto address = reinterpret_cast<uintptr_t>(info->si_addr);
+    if (g_guard_armed != 0 && address >= g_guard_begin && address < g_guard_end) {
+      g_guard_armed = 0;
+      siglongjmp(g_fault_jump, 1);
+    }
+    // Not a fault on the mapping: the previous disposition takes the repeated
+    // fault as it would have taken this one.
+    sigaction(SIGBUS, &g_previous_action, nullptr);
+    return;
+  }
+  // A sent signal has the effect it would have had without the guard.  An
+  // exec leaves only the default or the ignoring disposition to inherit.
+  if (g_previous_action.sa_handler == SIG_IGN) {
+    return;
+  }
+  sigaction(SIGBUS, &g_previous_action, nullptr);
+  raise(SIGBUS);  // delivered once this handler returns
+}
+
+// The jump leaves UrlContentCheckSign and whatever it called without running
+// a destructor, which is sound only while every object it and the layout keep
+// on those frames has none to run.
+static_assert(std::is_trivially_destructible_v<std::string_view>);
+static_assert(std::is_trivially_destructible_v<UrlLayout>);
+static_assert(std::is_trivially_destructible_v<Sha0Context>);
+static_assert(std::is_trivially_destructible_v<CheckReport>);
+
+void PrintTextOnOpenLine(FILE* out, std::string_view text) {
+  g_line_open = 1;
+  PrintText(out, text);
+}
+
+void EndOpenLine(FILE* out, const char* rest) {
+  std::fputs(rest, out);
+  g_line_open = 0;
+}
+
+// UrlContentCheckSign on the mapping, guarded.  SIGBUS is unblocked for the
+// work, whatever mask signcheck was started with: a blocked fault would kill
+// the process outright.
+int GuardedUrlCheck(std::string_view content, const char* file_name) {
+  struct sigaction guard = {};
+  guard.sa_sigaction = OnMappingFault;
+  guard.sa_flags = SA_SIGINFO;
+  sigemptyset(&guard.sa_mask);
+  if (sigaction(SIGBUS, &guard, &g_previous_action) != 0) {
+    return UrlContentCheckSign(content, file_name, stdout);
+  }
+  sigset_t bus_only;
+  sigset_t previous_mask;
+  sigemptyset(&bus_only);
+  sigaddset(&bus_only, SIGBUS);
+  // The mapping reaches to the end of its last page.
+  const auto page = static_cast<uintptr_t>(std::max(sysconf(_SC_PAGESIZE), 1L));
+  g_guard_begin = reinterpret_cast<uintptr_t>(content.data());
+  g_guard_end = (g_guard_begin + content.size() + page - 1) / page * page;
+  g_line_open = 0;
+  sigprocmask(SIG_UNBLOCK, &bus_only, &previous_mask);
+  if (sigsetjmp(g_fault_jump, 1) != 0) {
+    sigaction(SIGBUS, &g_previous_action, nullptr);
+    sigprocmask(SIG_SETMASK, &previous_mask, nullptr);
+    // The message starts a line of its own, after what was printed so far.
+    if (g_line_open != 0) {
+      std::putchar('\n');
+    }
+    PrintMessage(stdout, CheckReport{kExitIoError, CheckMessage::kMmapFailed, CheckMode::kUrl, EIO, {}}, file_name);
+    return kExitIoError;
+  }
+  g_guard_armed = 1;
+  const int status = UrlContentCheckSign(content, file_name, stdout);
+  g_guard_armed = 0;
+  sigaction(SIGBUS, &g_previous_action, nullptr);
+  sigprocmask(SIG_SETMASK, &previous_mask, nullptr);
+  return status;
+}
+
+}  // namespace
+
+int UrlContentCheckSign(std::string_view content, const char* file_name, FILE* out) {
+  std::fprintf(out, "Parse url file %s...\n", file_name);
+  UrlLayout layout;
+  CheckReport report = UrlLocate(content, layout);
+  if (report.status != kExitOk) {
+    PrintMessage(out, report, file_name);
+    return report.status;
+  }
+  std::fputs("Signature: ", out);
+  PrintTextOnOpenLine(out, layout.signature_text);
+  EndOpenLine(out, "\n");
+
+  std::string_view signed_content;
+  report = UrlVerify(content, layout, signed_content);
+  if (report.status != kExitOk) {
+    // The message shows the signature text, read from the mapping.
+    g_line_open = 1;
+    PrintMessage(out, report, file_name);
+    g_line_open = 0;
+  }
+  return report.status;
+}
+
+int UrlFileCheckSign(const char* file_name) {
+  constexpr CheckMode kMode = CheckMode::kUrl;
+  // Opened once by design: an interrupted open is reported, not retried.
+  const int fd = open(file_name, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    PrintMessage(stdout, CheckReport{kExitIoError, CheckMessage::kOpenFailed, kMode, errno, {}}, file_name);
+    return kExitIoError;
+  }
+  FileDescriptor file(fd);
+
+  struct stat status;
+  if (fstat(file.get(), &status) != 0) {
+    const int error = errno;
+    file.Close();
+    PrintMessage(stdout, CheckReport{kExitIoError, CheckMessage::kStatFailed, kMode, error, {}}, file_name);
+    return kExitIoError;
+  }
+  // A file of 0 bytes cannot be mapped; mmap itself says so.
+  const auto size = static_cast<size_t>(std::max<off_t>(status.st_size, 0));
+  const FileMapping mapping(mmap(nullptr, size, PROT_READ, MAP_SHARED, file.get(), 0), size);
+  if (!mapping.ok()) {
+    const int error = errno;
+    file.Close();
+    PrintMessage(stdout, CheckReport{kExitIoError, CheckMessage::kMmapFailed, kMode, error, {}}, file_name);
+    return kExitIoError;
+  }
+  file.Close();
+
+  return GuardedUrlCheck(mapping.content(), file_name);
+}
