@@ -16,7 +16,6 @@
 #include "check/file_descriptor.h"
 #include "layouts/lst_layout.h"
 #include "layouts/signature_text.h"
-#include "dsa/builtin_key.h"
 #include "dsa/verify.h"
 
 namespace {
@@ -67,7 +66,21 @@ CheckReport Failure(CheckMode mode, int status, CheckMessage message, int error 
   return report;
 }
 
-CheckReport Success(CheckMode mode) { return Failure(mode, kExitOk, CheckMessage::kNone); }
+CheckReport Success(CheckMode mode, int key_index) {
+  CheckReport report = Failure(mode, kExitOk, CheckMessage::kNone);
+  report.key_index = key_index;
+  return report;
+}
+
+// The index in keys of the first key under which signature verifies over
+// the bytes, or -1.
+int VerifyBytesWithRing(std::string_view bytes, KeyRing keys, const uint8_t* signature) {
+  Sha0Context context;
+  Sha0Init(context);
+  Sha0UpdateLarge(bytes.data(), bytes.size(), context);
+  Sha0Final(context);
+  return VerifyDigestWithRing(keys, signature, context);
+}
 
 class StreamSink final : public MessageSink {
  public:
@@ -129,7 +142,9 @@ void PrintMessage(FILE* out, const CheckReport& report, const char* file_name, c
   ComposeMessage(report, file_name, mode_word, sink);
 }
 
-TaggedCheck::TaggedCheck(CheckMode mode) : mode_(mode), tag_(ModeTag(mode)) { Sha0Init(digest_); }
+TaggedCheck::TaggedCheck(CheckMode mode, KeyRing keys) : mode_(mode), keys_(keys), tag_(ModeTag(mode)) {
+  Sha0Init(digest_);
+}
 
 bool TaggedCheck::Take(std::string_view piece, std::string_view& signed_part) {
   const PieceRole role = ClassifyPiece(piece, tag_);
@@ -154,7 +169,8 @@ bool TaggedCheck::Take(std::string_view piece, std::string_view& signed_part) {
   Sha0Final(digest_);
   // A signature is not taken over a piece that held a zero byte: the piece
   // counts only up to it, and a signed line could be handed back as two.
-  signature_valid_ = VerifyDigestSignature(kVerifyKey, signature, digest_) == kVerifyOk && !piece_held_nul_;
+  key_index_ = VerifyDigestWithRing(keys_, signature, digest_);
+  signature_valid_ = key_index_ >= 0 && !piece_held_nul_;
   return true;
 }
 
@@ -165,12 +181,13 @@ CheckReport TaggedCheck::Report() const {
   if (entries_ == 0) {
     return Failure(mode_, kExitDataError, CheckMessage::kTaggedNoEntries);
   }
-  return Success(mode_);
+  return Success(mode_, key_index_);
 }
 
-CheckReport TaggedContentCheck(std::string_view content, CheckMode mode, std::vector<std::string_view>& entries) {
+CheckReport TaggedContentCheck(std::string_view content, CheckMode mode, KeyRing keys,
+                               std::vector<std::string_view>& entries) {
   entries.clear();
-  TaggedCheck check(mode);
+  TaggedCheck check(mode, keys);
   std::string_view signed_part;
   for (std::string_view rest = content; !rest.empty();) {
     const std::string_view piece = rest.substr(0, PieceLength(rest));
@@ -197,7 +214,7 @@ CheckReport TaggedContentCheck(std::string_view content, CheckMode mode, std::ve
   return report;
 }
 
-CheckReport TaggedStreamCheck(FILE* stream, CheckMode mode, size_t size_hint, std::string& signed_data) {
+CheckReport TaggedStreamCheck(FILE* stream, CheckMode mode, KeyRing keys, size_t size_hint, std::string& signed_data) {
   signed_data.clear();
   try {
     try {
@@ -205,7 +222,7 @@ CheckReport TaggedStreamCheck(FILE* stream, CheckMode mode, size_t size_hint, st
     } catch (const std::bad_alloc&) {
       // Only a hint: the data may still fit as it grows.
     }
-    TaggedCheck check(mode);
+    TaggedCheck check(mode, keys);
     char piece[kLongestPiece + 1];
     std::string_view signed_part;
     while (const size_t length = ReadPiece(stream, piece)) {
@@ -226,7 +243,7 @@ CheckReport TaggedStreamCheck(FILE* stream, CheckMode mode, size_t size_hint, st
   }
 }
 
-CheckReport LstContentCheck(std::string_view content, std::string_view& region) {
+CheckReport LstContentCheck(std::string_view content, KeyRing keys, std::string_view& region) {
   constexpr CheckMode kMode = CheckMode::kLst;
   const LstLayout layout = LocateLstLayout(content);
   if (!layout.has_region) {
@@ -238,7 +255,8 @@ CheckReport LstContentCheck(std::string_view content, std::string_view& region) 
   uint8_t signature[kSignatureSize];
   DecodeSignatureText(layout.signature_text, signature);
   const std::string_view signed_region = content.substr(layout.region_begin, layout.region_size);
-  if (VerifySignatureLarge(signed_region.data(), signed_region.size(), kVerifyKey, signature) != kVerifyOk) {
+  const int key_index = VerifyBytesWithRing(signed_region, keys, signature);
+  if (key_index < 0) {
     CheckReport report = Failure(kMode, kExitSoftware, CheckMessage::kLstWrongSignature);
     report.signature_text = layout.signature_text;
     return report;
@@ -250,7 +268,7 @@ CheckReport LstContentCheck(std::string_view content, std::string_view& region) 
     return Failure(kMode, kExitSoftware, CheckMessage::kLstNoRegion);
   }
   region = signed_region;
-  return Success(kMode);
+  return Success(kMode, key_index);
 }
 
 CheckReport UrlLocate(std::string_view content, UrlLayout& layout) {
@@ -258,31 +276,27 @@ CheckReport UrlLocate(std::string_view content, UrlLayout& layout) {
   if (!layout.has_marker) {
     return Failure(CheckMode::kUrl, kExitSoftware, CheckMessage::kUrlNoSignature);
   }
-  return Success(CheckMode::kUrl);
+  return Success(CheckMode::kUrl, -1);
 }
 
-CheckReport UrlVerify(std::string_view content, const UrlLayout& layout, std::string_view& signed_content) {
+CheckReport UrlVerify(std::string_view content, const UrlLayout& layout, KeyRing keys, std::string_view& signed_content) {
   uint8_t signature[kSignatureSize];
   DecodeSignatureText(layout.signature_text, signature);
   const std::string_view signed_bytes = content.substr(layout.signed_begin);
-  Sha0Context context;
-  std::memset(&context, 0, sizeof context);
-  Sha0Init(context);
-  Sha0UpdateLarge(signed_bytes.data(), signed_bytes.size(), context);
-  Sha0Final(context);
-  if (VerifyDigestSignature(kVerifyKey, signature, context) != kVerifyOk) {
+  const int key_index = VerifyBytesWithRing(signed_bytes, keys, signature);
+  if (key_index < 0) {
     CheckReport report = Failure(CheckMode::kUrl, kExitSoftware, CheckMessage::kUrlWrongSignature);
     report.signature_text = layout.signature_text;
     return report;
   }
   signed_content = signed_bytes;
-  return Success(CheckMode::kUrl);
+  return Success(CheckMode::kUrl, key_index);
 }
 
-CheckReport UrlContentCheck(std::string_view content, std::string_view& signed_content) {
+CheckReport UrlContentCheck(std::string_view content, KeyRing keys, std::string_view& signed_content) {
   UrlLayout layout;
   const CheckReport located = UrlLocate(content, layout);
-  return located.status != kExitOk ? located : UrlVerify(content, layout, signed_content);
+  return located.status != kExitOk ? located : UrlVerify(content, layout, keys, signed_content);
 }
 
 void FreeBlock::operator()(char* block) const { std::free(block); }
@@ -332,5 +346,5 @@ CheckReport ReadFileContent(const char* file_name, CheckMode mode, FileContent& 
     count += static_cast<size_t>(got);
   } while (count < size);
   content.size = size;
-  return Success(mode);
+  return Success(mode, -1);
 }

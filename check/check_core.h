@@ -13,9 +13,10 @@
 #include <string_view>
 #include <vector>
 
+#include "dsa/public_key.h"
+#include "hash/sha0.h"
 #include "layouts/tagged_pieces.h"
 #include "layouts/url_layout.h"
-#include "hash/sha0.h"
 
 enum class CheckMode : uint8_t { kNvl, kMsg, kUrl, kLst };
 
@@ -50,13 +51,15 @@ enum class CheckMessage : uint8_t {
 
 // The outcome of one check.  signature_text points into the checked
 // content (only for the wrong-signature messages); error is the errno of the
-// failing call for the messages that name one.
+// failing call for the messages that name one; key_index is the position in
+// the ring of the key that verified, -1 when none did.
 struct CheckReport {
   int status = 0;
   CheckMessage message = CheckMessage::kNone;
   CheckMode mode = CheckMode::kNvl;
   int error = 0;
   std::string_view signature_text;
+  int key_index = -1;
 };
 
 // Writes the message of report, one line with its line feed, through
@@ -75,12 +78,15 @@ void ComposeMessage(const CheckReport& report, const char* file_name, const char
 // ComposeMessage onto a stream.
 void PrintMessage(FILE* out, const CheckReport& report, const char* file_name, const char* mode_word = "");
 
+// Every check accepts a signature that verifies under any key of its ring,
+// tried in the ring's order; a ring without keys accepts none.
+
 // The tagged-line check (modes nvl and msg), fed piece by piece up to the
 // signature line.  It hashes the signed pieces as they come and keeps
 // nothing of them: the caller keeps what it wants to hand back.
 class TaggedCheck {
  public:
-  explicit TaggedCheck(CheckMode mode);
+  TaggedCheck(CheckMode mode, KeyRing keys);
 
   // Takes the next piece, zero bytes included.  signed_part is set to the
   // bytes of it that are signed (empty when it is not tagged).  Returns true
@@ -95,24 +101,27 @@ class TaggedCheck {
 
  private:
   CheckMode mode_;
+  KeyRing keys_;
   const char* tag_;
   Sha0Context digest_;
   size_t entries_ = 0;
   bool piece_held_nul_ = false;
   bool signature_valid_ = false;
+  int key_index_ = -1;
 };
 
 // The tagged-line check over content in memory.  On success entries holds
 // each entry without its tag, in file order, pointing into content; the
 // table is only grown when too small (std::bad_alloc otherwise escapes).
-CheckReport TaggedContentCheck(std::string_view content, CheckMode mode, std::vector<std::string_view>& entries);
+CheckReport TaggedContentCheck(std::string_view content, CheckMode mode, KeyRing keys,
+                               std::vector<std::string_view>& entries);
 
 // The tagged-line check over a stream, read in pieces from where it stands
 // up to the signature line; a read error counts as the end of the file.  On
 // success signed_data holds the signed pieces (split them with
 // SplitTaggedEntries); memory running out gives kTaggedCannotRead with ENOMEM.
 // size_hint, when not 0, reserves the signed data ahead.
-CheckReport TaggedStreamCheck(FILE* stream, CheckMode mode, size_t size_hint, std::string& signed_data);
+CheckReport TaggedStreamCheck(FILE* stream, CheckMode mode, KeyRing keys, size_t size_hint, std::string& signed_data);
 
 // Calls take(entry) for each entry of the signed data that TaggedStreamCheck
 // passed: each piece without its tag.  On success no piece held a zero
@@ -129,15 +138,15 @@ void SplitTaggedEntries(std::string_view signed_data, Take&& take) {
 
 // The update list check (mode lst) over the file's content.  On success
 // region is the signed region.
-CheckReport LstContentCheck(std::string_view content, std::string_view& region);
+CheckReport LstContentCheck(std::string_view content, KeyRing keys, std::string_view& region);
 
 // The URL list check (mode url) in its two steps, so that a caller can print
 // between them: finding the marker and the signature text, then hashing the
 // signed content and verifying.  UrlContentCheck runs both; on success
 // signed_content is the signed content (possibly empty).
 CheckReport UrlLocate(std::string_view content, UrlLayout& layout);
-CheckReport UrlVerify(std::string_view content, const UrlLayout& layout, std::string_view& signed_content);
-CheckReport UrlContentCheck(std::string_view content, std::string_view& signed_content);
+CheckReport UrlVerify(std::string_view content, const UrlLayout& layout, KeyRing keys, std::string_view& signed_content);
+CheckReport UrlContentCheck(std::string_view content, KeyRing keys, std::string_view& signed_content);
 
 // A whole file read into memory (open, fstat, reads of at most 1 KiB each,
 // never more than fstat reported), the reading of the update list check.

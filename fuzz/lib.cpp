@@ -68,8 +68,8 @@ std::string_view ExpectedLst(std::string_view content) {
 // What signcheck's own check of the content prints and returns.
 int ProgramCheck(char mode, std::string_view content) {
   switch (mode) {
-    case 'n': return TaggedContentCheckSign(content, "fuzz.in", "url=", Sink().stream());
-    case 'm': return TaggedContentCheckSign(content, "fuzz.in", "msg=", Sink().stream());
+    case 'n': return TaggedContentCheckSign(content, "fuzz.in", CheckMode::kNvl, Sink().stream());
+    case 'm': return TaggedContentCheckSign(content, "fuzz.in", CheckMode::kMsg, Sink().stream());
     case 'l': return LstContentCheckSign(content, "fuzz.in", Sink().stream());
     default: return UrlContentCheckSign(content, "fuzz.in", Sink().stream());
   }

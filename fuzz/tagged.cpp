@@ -27,7 +27,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const char* tag = (data[0] & 1) != 0 ? "msg=" : "url=";
   const std::string_view content(reinterpret_cast<const char*>(data + 1), size - 1);
   LastVerifiedDigest().seen = false;
-  const int status = TaggedContentCheckSign(content, "fuzz.nvl", tag, Sink().stream());
+  const CheckMode mode = (data[0] & 1) != 0 ? CheckMode::kMsg : CheckMode::kNvl;
+  const int status = TaggedContentCheckSign(content, "fuzz.nvl", mode, Sink().stream());
   if (status != 0 && status != 65 && status != 70 && status != 74) __builtin_trap();
   if (status != 0 && status != 65) return 0;
 

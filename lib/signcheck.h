@@ -99,6 +99,68 @@ SIGNCHECK_API const char* signcheck_key_id(void);
 /* The library's version, "MAJOR.MINOR.PATCH". */
 SIGNCHECK_API const char* signcheck_version(void);
 
+/* Keys loaded at run time.  A check through signcheck_check_buffer or
+ * signcheck_check_file accepts the keys compiled into the library; a check
+ * through the _with calls below accepts the keys of a ring instead, so that
+ * an update client can ship its publisher's public key file beside the
+ * program and check against it with the installed library.  A ring holds
+ * up to 8 keys, tried in the order they were added: a file is accepted when
+ * its signature verifies under any of them, which lets a publisher move from
+ * one key to the next without a moment when a file checks under neither.
+ * Added in version 1.1.0. */
+typedef struct signcheck_keyring signcheck_keyring;
+
+/* A new ring without keys, or NULL when memory ran out.  A ring without
+ * keys accepts nothing: a check against it returns SIGNCHECK_USAGE. */
+SIGNCHECK_API signcheck_keyring* signcheck_keyring_new(void);
+
+/* Loads the public key file at path (as signtool keygen writes it) and adds
+ * the key to ring.  The key is refused, and ring left as it was, when the
+ * file is not a public key file or its key is not one that signtool would
+ * make or use: the numbers' sizes, p and q prime, q dividing p - 1, g and y
+ * of order q are all tested.  Returns SIGNCHECK_OK, SIGNCHECK_DATA_ERROR for
+ * a refused key, SIGNCHECK_IO_ERROR when the file cannot be opened or read
+ * (or is not a regular file), or SIGNCHECK_USAGE for a null argument, a
+ * ninth key, or a ring already used by a check: a ring is immutable once
+ * used, and may then be shared by any number of threads. */
+SIGNCHECK_API int signcheck_keyring_add_file(signcheck_keyring* ring, const char* path);
+
+/* The same for the size bytes of a public key file's text at text. */
+SIGNCHECK_API int signcheck_keyring_add_text(signcheck_keyring* ring, const char* text, size_t size);
+
+/* Writes the message of the ring's last failed addition (one line naming
+ * the file, or "<text>", and the reason, with its line feed; an empty text
+ * after a success) into buffer as snprintf does, and returns its full
+ * length. */
+SIGNCHECK_API size_t signcheck_keyring_message(const signcheck_keyring* ring, char* buffer, size_t size);
+
+/* The errno of the ring's last failed addition when it failed with
+ * SIGNCHECK_IO_ERROR, else 0. */
+SIGNCHECK_API int signcheck_keyring_errno(const signcheck_keyring* ring);
+
+/* The number of keys in ring. */
+SIGNCHECK_API size_t signcheck_keyring_size(const signcheck_keyring* ring);
+
+/* Releases the ring; NULL is allowed.  No check may be using it. */
+SIGNCHECK_API void signcheck_keyring_free(signcheck_keyring* ring);
+
+/* signcheck_check_buffer and signcheck_check_file against the keys of ring;
+ * a NULL ring means the compiled-in keys. */
+SIGNCHECK_API int signcheck_check_buffer_with(signcheck_result* result, const signcheck_keyring* ring, const char* mode,
+                                              const void* data, size_t size, const char* name);
+SIGNCHECK_API int signcheck_check_file_with(signcheck_result* result, const signcheck_keyring* ring, const char* mode,
+                                            const char* file_name);
+
+/* The ID of the key under which the last check's signature verified (as
+ * signtool id prints it, valid until the result is freed or the ring it came
+ * from is freed), or NULL when the last check did not return SIGNCHECK_OK. */
+SIGNCHECK_API const char* signcheck_result_key_id(const signcheck_result* result);
+
+/* The errno of the failing call when the last check returned
+ * SIGNCHECK_IO_ERROR and the message names one (ENOMEM when memory ran out),
+ * else 0. */
+SIGNCHECK_API int signcheck_result_errno(const signcheck_result* result);
+
 #ifdef __cplusplus
 }
 #endif

@@ -5,10 +5,11 @@
 
 #include "check/check_core.h"
 #include "check/exit_status.h"
+#include "dsa/public_key.h"
 
 int LstContentCheckSign(std::string_view content, const char* file_name, FILE* out) {
   std::string_view region;
-  const CheckReport report = LstContentCheck(content, region);
+  const CheckReport report = LstContentCheck(content, CompiledKeyRing(), region);
   if (report.status != kExitOk) {
     PrintMessage(out, report, file_name);
     return report.status;

@@ -33,7 +33,7 @@ int Run(int argc, char** argv) {
   }
   switch (mode) {
     case CheckMode::kNvl:
-    case CheckMode::kMsg: return TaggedFileCheckSign(file_name, ModeTag(mode));
+    case CheckMode::kMsg: return TaggedFileCheckSign(file_name, mode);
     case CheckMode::kUrl: return UrlFileCheckSign(file_name);
     case CheckMode::kLst: return LstFileCheckSign(file_name);
   }

@@ -11,10 +11,9 @@
 
 #include "check/check_core.h"
 #include "check/exit_status.h"
+#include "dsa/public_key.h"
 
 namespace {
-
-CheckMode TagMode(const char* tag) { return std::strcmp(tag, "msg=") == 0 ? CheckMode::kMsg : CheckMode::kNvl; }
 
 // The size of the file behind stream, when it is a regular file; else 0.
 size_t StreamFileSize(FILE* stream) {
@@ -38,19 +37,19 @@ int ReportStreamCheck(const CheckReport& report, const std::string& signed_data,
 
 }  // namespace
 
-int TaggedStreamCheckSign(FILE* stream, const char* file_name, const char* tag, FILE* out) {
+int TaggedStreamCheckSign(FILE* stream, const char* file_name, CheckMode mode, FILE* out) {
   std::string signed_data;
-  const CheckReport report = TaggedStreamCheck(stream, TagMode(tag), StreamFileSize(stream), signed_data);
+  const CheckReport report = TaggedStreamCheck(stream, mode, CompiledKeyRing(), StreamFileSize(stream), signed_data);
   return ReportStreamCheck(report, signed_data, file_name, out);
 }
 
-int TaggedContentCheckSign(std::string_view content, const char* file_name, const char* tag, FILE* out) {
+int TaggedContentCheckSign(std::string_view content, const char* file_name, CheckMode mode, FILE* out) {
   std::vector<std::string_view> entries;
   CheckReport report;
   try {
-    report = TaggedContentCheck(content, TagMode(tag), entries);
+    report = TaggedContentCheck(content, mode, CompiledKeyRing(), entries);
   } catch (const std::bad_alloc&) {
-    report = CheckReport{kExitIoError, CheckMessage::kTaggedCannotRead, TagMode(tag), ENOMEM, {}};
+    report = CheckReport{kExitIoError, CheckMessage::kTaggedCannotRead, mode, ENOMEM, {}};
   }
   if (report.status != kExitOk) {
     PrintMessage(out, report, file_name);
@@ -62,15 +61,15 @@ int TaggedContentCheckSign(std::string_view content, const char* file_name, cons
   return kExitOk;
 }
 
-int TaggedFileCheckSign(const char* file_name, const char* tag) {
+int TaggedFileCheckSign(const char* file_name, CheckMode mode) {
   FILE* stream = std::fopen(file_name, "rb");
   if (stream == nullptr) {
-    const CheckReport report{kExitIoError, CheckMessage::kTaggedCannotRead, TagMode(tag), errno, {}};
+    const CheckReport report{kExitIoError, CheckMessage::kTaggedCannotRead, mode, errno, {}};
     PrintMessage(stdout, report, file_name);
     return report.status;
   }
   std::string signed_data;
-  const CheckReport report = TaggedStreamCheck(stream, TagMode(tag), StreamFileSize(stream), signed_data);
+  const CheckReport report = TaggedStreamCheck(stream, mode, CompiledKeyRing(), StreamFileSize(stream), signed_data);
   // Nothing is printed before the file is closed.
   std::fclose(stream);
   return ReportStreamCheck(report, signed_data, file_name, stdout);

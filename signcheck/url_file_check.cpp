@@ -18,6 +18,7 @@
 #include "check/check_core.h"
 #include "check/exit_status.h"
 #include "check/file_descriptor.h"
+#include "dsa/public_key.h"
 #include "layouts/signature_text.h"
 #include "hash/sha0.h"
 
@@ -151,7 +152,7 @@ int UrlContentCheckSign(std::string_view content, const char* file_name, FILE* o
   EndOpenLine(out, "\n");
 
   std::string_view signed_content;
-  report = UrlVerify(content, layout, signed_content);
+  report = UrlVerify(content, layout, CompiledKeyRing(), signed_content);
   if (report.status != kExitOk) {
     // The message shows the signature text, read from the mapping.
     g_line_open = 1;

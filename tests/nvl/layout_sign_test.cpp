@@ -40,8 +40,8 @@ Signed Sign(std::string_view mode, std::string_view input) {
 
 int CheckStatus(std::string_view mode, const std::string& content) {
   return Capture([&](FILE* out) {
-           if (mode == "nvl") return TaggedContentCheckSign(content, "f", "url=", out);
-           if (mode == "msg") return TaggedContentCheckSign(content, "f", "msg=", out);
+           if (mode == "nvl") return TaggedContentCheckSign(content, "f", CheckMode::kNvl, out);
+           if (mode == "msg") return TaggedContentCheckSign(content, "f", CheckMode::kMsg, out);
            if (mode == "lst") return LstContentCheckSign(content, "f", out);
            return UrlContentCheckSign(content, "f", out);
          })

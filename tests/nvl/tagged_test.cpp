@@ -13,8 +13,8 @@ using testing_support::Capture;
 using testing_support::Outcome;
 using testing_support::SignText;
 
-Outcome Check(const std::string& content, const char* tag = "url=") {
-  return Capture([&](FILE* out) { return TaggedContentCheckSign(content, "list.nvl", tag, out); });
+Outcome Check(const std::string& content, CheckMode mode = CheckMode::kNvl) {
+  return Capture([&](FILE* out) { return TaggedContentCheckSign(content, "list.nvl", mode, out); });
 }
 
 const char kNotValid[] = "Error: file list.nvl does not contain a valid Norvu signature.\n";
@@ -94,7 +94,7 @@ TEST(TaggedListTest, ValidSignatureWithoutEntries) {
   const Outcome nvl = Check("msg=a message\r\n" + empty_signed);
   EXPECT_EQ(nvl.status, 65);
   EXPECT_EQ(nvl.output, "Error: file list.nvl does not contain any Norvu Updates URL's\n");
-  const Outcome msg = Check("url=http://x/\r\n" + empty_signed, "msg=");
+  const Outcome msg = Check("url=http://x/\r\n" + empty_signed, CheckMode::kMsg);
   EXPECT_EQ(msg.status, 65);
   EXPECT_EQ(msg.output, "Error: file list.nvl does not contain any Norvu \n");
 }
@@ -102,7 +102,7 @@ TEST(TaggedListTest, ValidSignatureWithoutEntries) {
 TEST(TaggedListTest, MessageModeListsMessages) {
   SKIP_WITHOUT_TEST_KEY();
   const std::string lines = "msg=Hello\r\nMSG=\r\n";
-  const Outcome outcome = Check("url=http://x/\r\n" + lines + "sign=" + SignText(lines) + "\r\n", "msg=");
+  const Outcome outcome = Check("url=http://x/\r\n" + lines + "sign=" + SignText(lines) + "\r\n", CheckMode::kMsg);
   EXPECT_EQ(outcome.status, 0);
   EXPECT_EQ(outcome.output, "Hello\r\n\r\n");  // an empty entry is an entry
 }
