@@ -227,6 +227,59 @@ TEST(LibraryTest, EveryFailingCallReplacesTheLastOutcome) {
   }
 }
 
+// The message cut as snprintf cuts: the buffer ends in a NUL, and nothing
+// past it is written, down to a buffer one byte short of the terminator.
+TEST(LibraryTest, AMessageCutToTheBufferStaysWithinIt) {
+  Result result;
+  signcheck_check_file(result.get(), "zzz", "f");
+  const std::string message = "Error: unknown mode zzz specified\n";
+  ASSERT_EQ(result.Message(), message);
+  for (size_t size = 1; size <= message.size() + 1; ++size) {
+    SCOPED_TRACE(size);
+    std::string buffer(message.size() + 8, '#');
+    EXPECT_EQ(signcheck_result_message(result.get(), buffer.data(), size), message.size());
+    EXPECT_EQ(buffer.substr(0, size), message.substr(0, size - 1) + '\0');
+    EXPECT_EQ(buffer.substr(size), std::string(buffer.size() - size, '#'));
+  }
+}
+
+// One result reading files of each mode from small to large and back: the
+// copy kept of the last file is grown in place of the old one (run under
+// AddressSanitizer by the asan preset).
+TEST(LibraryTest, AResultReadsALargerFileAfterASmallerOne) {
+  SKIP_WITHOUT_TEST_KEY();
+  std::string lines;
+  for (int i = 0; i < 3000; ++i) lines += "file" + std::to_string(i) + "=http://h/" + std::to_string(i) + "\r\n";
+  const std::string region = "[NorvuUpdateList]\r\n" + lines + "[NorvuUpdateListEnd]\r\n";
+  const std::string large_lst = lines + region + "[Signature]\r\nSignature=" + SignText(region) + "\r\n";
+  const std::string large_url = "[signature]\r\n" + SignText(lines) + "\r\n\r\n" + lines;
+  struct Case {
+    const char* mode;
+    std::string file;
+    std::string signed_bytes;
+  };
+  const std::vector<Case> cases = {{"lst", kLst, kRegion},
+                                   {"lst", large_lst, region},
+                                   {"lst", kLst, kRegion},
+                                   {"url", kUrl, kContent},
+                                   {"url", large_url, lines},
+                                   {"url", kUrl, kContent},
+                                   {"url", large_url + large_url, ""}};
+  TempDir dir;
+  Result result;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.mode) + " of " + std::to_string(c.file.size()) + " bytes");
+    const std::string path = dir.Write("f", c.file);
+    if (c.signed_bytes.empty()) {
+      EXPECT_EQ(signcheck_check_file(result.get(), c.mode, path.c_str()), SIGNCHECK_SOFTWARE);
+      EXPECT_EQ(result.Spans(), std::vector<std::string>{});
+    } else {
+      EXPECT_EQ(signcheck_check_file(result.get(), c.mode, path.c_str()), SIGNCHECK_OK);
+      EXPECT_EQ(result.Spans(), std::vector<std::string>{c.signed_bytes});
+    }
+  }
+}
+
 TEST(LibraryTest, AFileThatReadsShortOfItsSizeIsAnIoError) {
   // sysfs states a page as the size of files that hold a few bytes: the read
   // ends early, as it does for a file that shrinks while it is read.
