@@ -40,14 +40,19 @@ struct signcheck_result {
 
 namespace {
 
-// Begins a check: forgets the last one, and takes the arguments the message
-// may name.  False when an argument is missing or the mode is unknown; the
-// result then says so.
-bool Begin(signcheck_result& result, const char* mode_word, const char* file_name, CheckMode& mode) {
+// Forgets the last check: every call, even one refused for its arguments,
+// leaves only its own outcome (a null argument: status SIGNCHECK_USAGE, no
+// spans and no message).
+void Forget(signcheck_result& result) {
   result.spans.clear();
   result.file_name.clear();
   result.mode_word.clear();
   result.report = CheckReport{kExitUsage, CheckMessage::kNone, CheckMode::kNvl, 0, {}};
+}
+
+// Takes the arguments the message may name.  False when one is missing or
+// the mode is unknown; the result then says so.
+bool TakeArguments(signcheck_result& result, const char* mode_word, const char* file_name, CheckMode& mode) {
   if (mode_word == nullptr || file_name == nullptr) {
     return false;
   }
@@ -142,8 +147,9 @@ int signcheck_check_buffer(signcheck_result* result, const char* mode_word, cons
     return SIGNCHECK_USAGE;
   }
   CheckMode mode = CheckMode::kNvl;
+  Forget(*result);
   try {
-    if ((data == nullptr && size > 0) || !Begin(*result, mode_word, name, mode)) {
+    if ((data == nullptr && size > 0) || !TakeArguments(*result, mode_word, name, mode)) {
       return result->report.status;
     }
     const std::string_view content(data == nullptr ? "" : static_cast<const char*>(data), size);
@@ -160,8 +166,9 @@ int signcheck_check_file(signcheck_result* result, const char* mode_word, const 
     return SIGNCHECK_USAGE;
   }
   CheckMode mode = CheckMode::kNvl;
+  Forget(*result);
   try {
-    if (!Begin(*result, mode_word, file_name, mode)) {
+    if (!TakeArguments(*result, mode_word, file_name, mode)) {
       return result->report.status;
     }
     if (mode == CheckMode::kNvl || mode == CheckMode::kMsg) {

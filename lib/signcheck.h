@@ -6,8 +6,11 @@
  *
  * Every call is reentrant: the library keeps no global state, installs no
  * signal handlers, writes nothing to standard output or standard error and
- * never ends the process.  A result belongs to one thread at a time; give
- * each thread its own.  Usable from C11 and C++. */
+ * never ends the process.  A check writes into its result, so a result being
+ * checked into or freed belongs to that one thread; give each thread its
+ * own.  The readers (the functions taking a const result) only read: any
+ * number of threads may read one result at once, as long as no thread checks
+ * into it or frees it meanwhile.  Usable from C11 and C++. */
 #ifndef SIGNCHECK_H
 #define SIGNCHECK_H
 
@@ -39,8 +42,11 @@ typedef struct signcheck_span {
 } signcheck_span;
 
 /* The outcome of one check and what it hands back.  Opaque: made once with
- * signcheck_result_new and reused for any number of checks, each of which
- * replaces what the last one left. */
+ * signcheck_result_new and reused for any number of checks.  Every check
+ * call first forgets all the last one left (status, spans, message), even a
+ * call refused for a null argument or an unknown mode, so the result only
+ * ever tells the latest call.  Spans from a check stay valid until the next
+ * check into the same result or its release. */
 typedef struct signcheck_result signcheck_result;
 
 /* A new, empty result (status SIGNCHECK_USAGE, no spans), or NULL when
@@ -50,11 +56,13 @@ SIGNCHECK_API signcheck_result* signcheck_result_new(void);
 /* Releases the result and everything it holds; NULL is allowed. */
 SIGNCHECK_API void signcheck_result_free(signcheck_result* result);
 
-/* Checks the size bytes at data in the layout that mode names ("nvl",
- * "msg", "lst", "url"; matched as signcheck matches it: the first three
- * letters, in any letter case).  name only goes into the message.  Returns
- * the status and records it with the spans in result.  The spans, and the
- * signature text that a wrong-signature message shows, point into data,
+/* Checks the size bytes at data in the layout that mode names ("nvl", "msg",
+ * "lst", "url"; matched as signcheck matches it: the first three letters, in
+ * any letter case).  name only goes into the message, but may not be NULL: a
+ * null name, like a null mode, or a null data with a size above 0, gives
+ * SIGNCHECK_USAGE with no spans and an empty message (pass "" for no name).
+ * Returns the status and records it with the spans in result.  The spans, and
+ * the signature text that a wrong-signature message shows, point into data,
  * which must outlive their use; mode and name are copied.  data may be NULL
  * when size is 0.  The verification allocates nothing; lst and url allocate
  * nothing at all (for names of up to 4095 bytes); nvl and msg grow the
@@ -71,29 +79,45 @@ SIGNCHECK_API int signcheck_check_buffer(signcheck_result* result, const char* m
  * A failure to open, examine or read the file gives signcheck's message for
  * it; where signcheck, mapping a url file, would name mmap, the library names
  * what failed instead: "empty file NAME" for a file of 0 bytes, and the
- * read error or the early end of the file. */
+ * read error or the early end of the file.  A null mode or file_name gives
+ * SIGNCHECK_USAGE with no spans and an empty message. */
 SIGNCHECK_API int signcheck_check_file(signcheck_result* result, const char* mode, const char* file_name);
 
 /* The status of the last check. */
 SIGNCHECK_API int signcheck_result_status(const signcheck_result* result);
 
 /* The number of signed spans of the last check: 0 unless it returned
- * SIGNCHECK_OK; the entries of nvl and msg without their tags, the signed
- * region of lst, the signed content of url. */
+ * SIGNCHECK_OK.  nvl and msg: one span per entry, the line without its tag
+ * but with its line end as in the file ("\n" or "\r\n"; a line longer than
+ * 1022 bytes is taken in pieces of that size, each an entry of its own when
+ * it begins with the tag), so that the spans one after another are what
+ * signcheck prints.  lst and url: exactly one span, the signed region of lst
+ * or the signed content of url (which may be empty: a span of size 0). */
 SIGNCHECK_API size_t signcheck_result_span_count(const signcheck_result* result);
 
-/* Span index of the last check, in file order; an empty span when index is
- * out of range. */
+/* Span index of the last check, in file order; {NULL, 0} when index is out
+ * of range (span count or above), after a failure as well. */
 SIGNCHECK_API signcheck_span signcheck_result_span(const signcheck_result* result, size_t index);
 
 /* Writes the failure message signcheck prints for the last check's outcome
- * (one line, with its line feed; an empty text after a success or after a
- * null argument) into buffer as snprintf does, and returns the message's full
- * length.  In mode url signcheck prints its parse and signature lines ahead
- * of the message; they are not part of it. */
+ * into buffer as snprintf does: at most size - 1 bytes and a NUL, nothing
+ * when size is 0 (buffer may then be NULL).  Returns the message's full
+ * length, without the NUL.  The message is empty after a success or after a
+ * null argument; otherwise one line ending in a line feed, which takes the
+ * name (or an unknown mode word) byte for byte as given: no encoding is
+ * assumed or checked, and a line feed within the name would split the line.
+ * A wrong-signature message quotes the file's signature text (its run of
+ * non-space bytes, up to any NUL byte), which has no limit of length but the
+ * file's: no fixed buffer is always enough, so size it from the length this
+ * returns for a size of 0, plus one.  After a buffer check that quote is read
+ * from data, which must still be there.  In mode url signcheck prints its
+ * parse and signature lines ahead of the message; they are not part of it. */
 SIGNCHECK_API size_t signcheck_result_message(const signcheck_result* result, char* buffer, size_t size);
 
-/* The ID of the compiled-in key, as signtool id prints it. */
+/* The ID of the compiled-in key, as signtool id prints it.  This and the
+ * version below are static strings of the library, never to be freed or
+ * written: they stay valid as long as the library stays loaded (for the life
+ * of the process, unless it is unloaded with dlclose). */
 SIGNCHECK_API const char* signcheck_key_id(void);
 
 /* The library's version, "MAJOR.MINOR.PATCH". */

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <new>
 #include <string>
 #include <vector>
@@ -174,6 +175,109 @@ TEST(LibraryTest, NullsAndUnknownModesAreUsageErrors) {
   EXPECT_EQ(signcheck_result_message(result.get(), small, sizeof small), 33u);
   EXPECT_STREQ(small, "Error: ");
   signcheck_result_free(nullptr);
+}
+
+// A call that fails before checking anything still replaces the last
+// outcome: after a success it must not hand back the old status and spans,
+// nor after a failure the old message.
+TEST(LibraryTest, EveryFailingCallReplacesTheLastOutcome) {
+  SKIP_WITHOUT_TEST_KEY();
+  TempDir dir;
+  const std::string absent = (dir.path() / "absent").string();
+  const std::string absent_message = testing_support::Run(SIGNCHECK_PATH, {"signcheck", "nvl", absent}).out;
+  struct Case {
+    const char* what;
+    std::function<int(signcheck_result*)> call;
+    int status;
+    std::string message;
+  };
+  const std::vector<Case> cases = {
+      {"null data", [](signcheck_result* r) { return signcheck_check_buffer(r, "nvl", nullptr, 100, "f"); },
+       SIGNCHECK_USAGE, ""},
+      {"null mode", [](signcheck_result* r) { return signcheck_check_buffer(r, nullptr, "x", 1, "f"); },
+       SIGNCHECK_USAGE, ""},
+      {"null name", [](signcheck_result* r) { return signcheck_check_buffer(r, "nvl", "x", 1, nullptr); },
+       SIGNCHECK_USAGE, ""},
+      {"unknown mode", [](signcheck_result* r) { return signcheck_check_buffer(r, "zz", nullptr, 100, "f"); },
+       SIGNCHECK_USAGE, ""},
+      {"unknown mode word", [](signcheck_result* r) { return signcheck_check_buffer(r, "zzz", "x", 1, "f"); },
+       SIGNCHECK_USAGE, "Error: unknown mode zzz specified\n"},
+      {"file, null mode", [](signcheck_result* r) { return signcheck_check_file(r, nullptr, "f"); }, SIGNCHECK_USAGE,
+       ""},
+      {"file, null name", [](signcheck_result* r) { return signcheck_check_file(r, "lst", nullptr); }, SIGNCHECK_USAGE,
+       ""},
+      {"file, unknown mode", [](signcheck_result* r) { return signcheck_check_file(r, "Xyz", "f"); }, SIGNCHECK_USAGE,
+       "Error: unknown mode Xyz specified\n"},
+      {"absent file", [&absent](signcheck_result* r) { return signcheck_check_file(r, "nvl", absent.c_str()); },
+       SIGNCHECK_IO_ERROR, absent_message},
+  };
+  Result result;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ASSERT_EQ(signcheck_check_buffer(result.get(), "nvl", kNvl.data(), kNvl.size(), "f"), SIGNCHECK_OK);
+    EXPECT_EQ(c.call(result.get()), c.status);
+    EXPECT_EQ(signcheck_result_status(result.get()), c.status);
+    EXPECT_EQ(signcheck_result_span_count(result.get()), 0u);
+    EXPECT_EQ(signcheck_result_span(result.get(), 0).data, nullptr);
+    EXPECT_EQ(result.Message(), c.message);
+    // Nor does a message outlive the failure that set it.
+    signcheck_check_buffer(result.get(), "lst", "", 0, "earlier");
+    c.call(result.get());
+    EXPECT_EQ(result.Message(), c.message);
+  }
+}
+
+// The message cut as snprintf cuts: the buffer ends in a NUL, and nothing
+// past it is written, down to a buffer one byte short of the terminator.
+TEST(LibraryTest, AMessageCutToTheBufferStaysWithinIt) {
+  Result result;
+  signcheck_check_file(result.get(), "zzz", "f");
+  const std::string message = "Error: unknown mode zzz specified\n";
+  ASSERT_EQ(result.Message(), message);
+  for (size_t size = 1; size <= message.size() + 1; ++size) {
+    SCOPED_TRACE(size);
+    std::string buffer(message.size() + 8, '#');
+    EXPECT_EQ(signcheck_result_message(result.get(), buffer.data(), size), message.size());
+    EXPECT_EQ(buffer.substr(0, size), message.substr(0, size - 1) + '\0');
+    EXPECT_EQ(buffer.substr(size), std::string(buffer.size() - size, '#'));
+  }
+}
+
+// One result reading files of each mode from small to large and back: the
+// copy kept of the last file is grown in place of the old one (run under
+// AddressSanitizer by the asan preset).
+TEST(LibraryTest, AResultReadsALargerFileAfterASmallerOne) {
+  SKIP_WITHOUT_TEST_KEY();
+  std::string lines;
+  for (int i = 0; i < 3000; ++i) lines += "file" + std::to_string(i) + "=http://h/" + std::to_string(i) + "\r\n";
+  const std::string region = "[NorvuUpdateList]\r\n" + lines + "[NorvuUpdateListEnd]\r\n";
+  const std::string large_lst = lines + region + "[Signature]\r\nSignature=" + SignText(region) + "\r\n";
+  const std::string large_url = "[signature]\r\n" + SignText(lines) + "\r\n\r\n" + lines;
+  struct Case {
+    const char* mode;
+    std::string file;
+    std::string signed_bytes;
+  };
+  const std::vector<Case> cases = {{"lst", kLst, kRegion},
+                                   {"lst", large_lst, region},
+                                   {"lst", kLst, kRegion},
+                                   {"url", kUrl, kContent},
+                                   {"url", large_url, lines},
+                                   {"url", kUrl, kContent},
+                                   {"url", large_url + large_url, ""}};
+  TempDir dir;
+  Result result;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.mode) + " of " + std::to_string(c.file.size()) + " bytes");
+    const std::string path = dir.Write("f", c.file);
+    if (c.signed_bytes.empty()) {
+      EXPECT_EQ(signcheck_check_file(result.get(), c.mode, path.c_str()), SIGNCHECK_SOFTWARE);
+      EXPECT_EQ(result.Spans(), std::vector<std::string>{});
+    } else {
+      EXPECT_EQ(signcheck_check_file(result.get(), c.mode, path.c_str()), SIGNCHECK_OK);
+      EXPECT_EQ(result.Spans(), std::vector<std::string>{c.signed_bytes});
+    }
+  }
 }
 
 TEST(LibraryTest, AFileThatReadsShortOfItsSizeIsAnIoError) {
