@@ -53,6 +53,7 @@ const char* MessageFormat(CheckMessage message) {
     case CheckMessage::kLstWrongSignature: return "Wrong signature \3 in lst file \1\n";
     case CheckMessage::kUrlNoSignature: return "Can`t find signature in url file \1\n";
     case CheckMessage::kUrlWrongSignature: return "Wrong signature \3 in url file \1\n";
+    case CheckMessage::kNoKeys: return "no keys to check file \1 against\n";
   }
   return "";
 }

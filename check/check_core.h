@@ -47,6 +47,7 @@ enum class CheckMessage : uint8_t {
   kLstWrongSignature,
   kUrlNoSignature,
   kUrlWrongSignature,
+  kNoKeys,
 };
 
 // The outcome of one check.  signature_text points into the checked

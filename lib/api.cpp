@@ -15,6 +15,8 @@
 #include "check/check_core.h"
 #include "check/exit_status.h"
 #include "dsa/builtin_key.h"
+#include "dsa/public_key.h"
+#include "lib/keyring.h"
 
 static_assert(SIGNCHECK_OK == kExitOk && SIGNCHECK_USAGE == kExitUsage && SIGNCHECK_DATA_ERROR == kExitDataError &&
               SIGNCHECK_SOFTWARE == kExitSoftware && SIGNCHECK_IO_ERROR == kExitIoError);
@@ -36,6 +38,7 @@ struct signcheck_result {
   std::vector<std::string_view> spans;
   FileContent file;         // lst and url files, read whole
   std::string signed_data;  // nvl and msg files: the signed pieces
+  const PublicKey* verified_by = nullptr;  // the key of the ring that verified
 };
 
 namespace {
@@ -48,11 +51,32 @@ void Forget(signcheck_result& result) {
   result.file_name.clear();
   result.mode_word.clear();
   result.report = CheckReport{kExitUsage, CheckMessage::kNone, CheckMode::kNvl, 0, {}};
+  result.verified_by = nullptr;
 }
 
-// Takes the arguments the message may name.  False when one is missing or
-// the mode is unknown; the result then says so.
-bool TakeArguments(signcheck_result& result, const char* mode_word, const char* file_name, CheckMode& mode) {
+// The keys a check accepts: the ring's, or the compiled-in ones for none.
+// A ring's first check makes it immutable.
+KeyRing KeysOf(const signcheck_keyring* ring) {
+  if (ring == nullptr) {
+    return CompiledKeyRing();
+  }
+  ring->used.store(true, std::memory_order_release);
+  return ring->View();
+}
+
+// Records which key verified, once the check is done.
+int Finish(signcheck_result& result, KeyRing keys) {
+  const int index = result.report.key_index;
+  if (result.report.status == kExitOk && index >= 0 && static_cast<size_t>(index) < keys.size()) {
+    result.verified_by = keys[static_cast<size_t>(index)];
+  }
+  return result.report.status;
+}
+
+// Takes the arguments the message may name.  False when one is missing, the
+// mode is unknown or the ring holds no key; the result then says so.
+bool TakeArguments(signcheck_result& result, const char* mode_word, const char* file_name,
+                   const signcheck_keyring* ring, CheckMode& mode) {
   if (mode_word == nullptr || file_name == nullptr) {
     return false;
   }
@@ -60,6 +84,10 @@ bool TakeArguments(signcheck_result& result, const char* mode_word, const char* 
   if (!MatchModeWord(mode_word, mode)) {
     result.report.message = CheckMessage::kUnknownMode;
     result.mode_word = mode_word;
+    return false;
+  }
+  if (ring != nullptr && ring->keys.empty()) {
+    result.report.message = CheckMessage::kNoKeys;
     return false;
   }
   return true;
@@ -72,13 +100,13 @@ CheckReport OutOfMemory(CheckMode mode) {
       kExitIoError, tagged ? CheckMessage::kTaggedCannotRead : CheckMessage::kReadFailed, mode, ENOMEM, {}};
 }
 
-void CheckContent(signcheck_result& result, CheckMode mode, std::string_view content) {
+void CheckContent(signcheck_result& result, CheckMode mode, KeyRing keys, std::string_view content) {
   std::string_view signed_bytes;
   switch (mode) {
     case CheckMode::kNvl:
-    case CheckMode::kMsg: result.report = TaggedContentCheck(content, mode, result.spans); return;
-    case CheckMode::kLst: result.report = LstContentCheck(content, signed_bytes); break;
-    case CheckMode::kUrl: result.report = UrlContentCheck(content, signed_bytes); break;
+    case CheckMode::kMsg: result.report = TaggedContentCheck(content, mode, keys, result.spans); return;
+    case CheckMode::kLst: result.report = LstContentCheck(content, keys, signed_bytes); break;
+    case CheckMode::kUrl: result.report = UrlContentCheck(content, keys, signed_bytes); break;
   }
   if (result.report.status == kExitOk) {
     result.spans.push_back(signed_bytes);  // within the capacity reserved at the start
@@ -87,13 +115,13 @@ void CheckContent(signcheck_result& result, CheckMode mode, std::string_view con
 
 // The tagged list read as signcheck reads it, through a stream up to its
 // signature line; the entries point into the signed pieces kept.
-void CheckTaggedFile(signcheck_result& result, CheckMode mode, const char* file_name) {
+void CheckTaggedFile(signcheck_result& result, CheckMode mode, KeyRing keys, const char* file_name) {
   FILE* stream = std::fopen(file_name, "rbe");
   if (stream == nullptr) {
     result.report = CheckReport{kExitIoError, CheckMessage::kTaggedCannotRead, mode, errno, {}};
     return;
   }
-  result.report = TaggedStreamCheck(stream, mode, 0, result.signed_data);
+  result.report = TaggedStreamCheck(stream, mode, keys, 0, result.signed_data);
   std::fclose(stream);
   if (result.report.status == kExitOk) {
     SplitTaggedEntries(result.signed_data, [&result](std::string_view entry) { result.spans.push_back(entry); });
@@ -141,19 +169,21 @@ signcheck_result* signcheck_result_new(void) {
 
 void signcheck_result_free(signcheck_result* result) { delete result; }
 
-int signcheck_check_buffer(signcheck_result* result, const char* mode_word, const void* data, size_t size,
-                           const char* name) {
+int signcheck_check_buffer_with(signcheck_result* result, const signcheck_keyring* ring, const char* mode_word,
+                                const void* data, size_t size, const char* name) {
   if (result == nullptr) {
     return SIGNCHECK_USAGE;
   }
   CheckMode mode = CheckMode::kNvl;
   Forget(*result);
   try {
-    if ((data == nullptr && size > 0) || !TakeArguments(*result, mode_word, name, mode)) {
+    if ((data == nullptr && size > 0) || !TakeArguments(*result, mode_word, name, ring, mode)) {
       return result->report.status;
     }
+    const KeyRing keys = KeysOf(ring);
     const std::string_view content(data == nullptr ? "" : static_cast<const char*>(data), size);
-    CheckContent(*result, mode, content);
+    CheckContent(*result, mode, keys, content);
+    return Finish(*result, keys);
   } catch (const std::bad_alloc&) {
     result->spans.clear();
     result->report = OutOfMemory(mode);
@@ -161,29 +191,41 @@ int signcheck_check_buffer(signcheck_result* result, const char* mode_word, cons
   return result->report.status;
 }
 
-int signcheck_check_file(signcheck_result* result, const char* mode_word, const char* file_name) {
+int signcheck_check_file_with(signcheck_result* result, const signcheck_keyring* ring, const char* mode_word,
+                              const char* file_name) {
   if (result == nullptr) {
     return SIGNCHECK_USAGE;
   }
   CheckMode mode = CheckMode::kNvl;
   Forget(*result);
   try {
-    if (!TakeArguments(*result, mode_word, file_name, mode)) {
+    if (!TakeArguments(*result, mode_word, file_name, ring, mode)) {
       return result->report.status;
     }
+    const KeyRing keys = KeysOf(ring);
     if (mode == CheckMode::kNvl || mode == CheckMode::kMsg) {
-      CheckTaggedFile(*result, mode, file_name);
+      CheckTaggedFile(*result, mode, keys, file_name);
     } else {
       result->report = ReadFileContent(file_name, mode, result->file);
       if (result->report.status == kExitOk) {
-        CheckContent(*result, mode, result->file.view());
+        CheckContent(*result, mode, keys, result->file.view());
       }
     }
+    return Finish(*result, keys);
   } catch (const std::bad_alloc&) {
     result->spans.clear();
     result->report = OutOfMemory(mode);
   }
   return result->report.status;
+}
+
+int signcheck_check_buffer(signcheck_result* result, const char* mode_word, const void* data, size_t size,
+                           const char* name) {
+  return signcheck_check_buffer_with(result, nullptr, mode_word, data, size, name);
+}
+
+int signcheck_check_file(signcheck_result* result, const char* mode_word, const char* file_name) {
+  return signcheck_check_file_with(result, nullptr, mode_word, file_name);
 }
 
 int signcheck_result_status(const signcheck_result* result) {
@@ -208,6 +250,14 @@ size_t signcheck_result_message(const signcheck_result* result, char* buffer, si
     ComposeMessage(result->report, result->file_name.c_str(), result->mode_word.c_str(), sink);
   }
   return sink.Finish();
+}
+
+const char* signcheck_result_key_id(const signcheck_result* result) {
+  return result == nullptr || result->verified_by == nullptr ? nullptr : result->verified_by->id;
+}
+
+int signcheck_result_errno(const signcheck_result* result) {
+  return result == nullptr || result->report.status != kExitIoError ? 0 : result->report.error;
 }
 
 const char* signcheck_key_id(void) { return kKeyId; }
