@@ -5,7 +5,6 @@
 #include <utility>
 
 #include "cpu/cpu.h"
-#include "dsa/builtin_key.h"
 #include "dsa/limbs_paths.h"
 
 namespace {
@@ -198,8 +197,8 @@ void exp_window_next(const uint8_t* piece, int16_t& position, int16_t& digit, in
   digit = static_cast<int16_t>((v - 1) / 2);
 }
 
-void mont_multi_exp_with_base(Limb* acc, const uint8_t* exp1, const Limb (*base_table)[32], const Limb (*key_table)[32],
-                              const uint8_t* exp2) {
+void mont_multi_exp(Limb* acc, const uint8_t* exp1, const Limb (*base_table)[32], const Limb (*key_table)[32],
+                    const uint8_t* exp2, const Limb* p, Limb factor_p) {
   // Scanner 2k reads piece k of exp1 (width 5, base table), scanner 2k + 1
   // piece k of exp2 (width 2, key table); this is also the visiting order.
   int16_t position[8];
@@ -232,23 +231,19 @@ void mont_multi_exp_with_base(Limb* acc, const uint8_t* exp1, const Limb (*base_
   for (int j = top;; --j) {
     for (int s = 0; s < 8; ++s) {
       if (position[s] == j) {
-        mont_mul(acc, entry(s), acc, kPrimeP, kFactorP, 32);
+        mont_mul(acc, entry(s), acc, p, factor_p, 32);
         advance(s);
       }
     }
     if (j == 0) break;
-    mont_mul(acc, acc, acc, kPrimeP, kFactorP, 32);
+    mont_mul(acc, acc, acc, p, factor_p, 32);
   }
-}
-
-void mont_multi_exp(Limb* acc, const uint8_t* exp1, const Limb (*key_table)[32], const uint8_t* exp2) {
-  mont_multi_exp_with_base(acc, exp1, kBaseTable, key_table, exp2);
 }
 
 namespace {
 
 // A little-endian number of up to 21 bytes with the index of its most
-// significant byte, for the base-256 extended Euclid of mod_inverse_q.
+// significant byte, for the base-256 extended Euclid of mod_inverse.
 struct ByteNumber {
   uint8_t b[21];
   int top;
@@ -391,8 +386,6 @@ void ModInverseReference(const uint8_t* s, const Limb* q, Limb* out) {
   }
 }
 
-void ModInverseQReference(const uint8_t* s, Limb* out) { ModInverseReference(s, kPrimeQ, out); }
-
 }  // namespace limbs
 
 void mod_inverse(const uint8_t* s, const Limb* q, Limb* out) {
@@ -402,5 +395,3 @@ void mod_inverse(const uint8_t* s, const Limb* q, Limb* out) {
   limbs::ModInverseReference(s, q, out);
 #endif
 }
-
-void mod_inverse_q(const uint8_t* s, Limb* out) { mod_inverse(s, kPrimeQ, out); }

@@ -42,21 +42,17 @@ void mont_reduce(Limb* x, const Limb* m, Limb factor, int16_t xlen, int16_t mlen
 // negative when the piece is exhausted (digit untouched).
 void exp_window_next(const uint8_t* piece, int16_t& position, int16_t& digit, int16_t width);
 
-// The verification's combined exponentiation modulo p: acc (32 limbs) becomes
-// the Montgomery product of g^exp1 (through kBaseTable) and y^exp2 (through the
-// key table: entries 2k and 2k + 1 are y^(2^(40k)) and its cube, in Montgomery
-// form).  Exponents are 20 bytes, least significant first; at least one of
-// them is nonzero.
-void mont_multi_exp(Limb* acc, const uint8_t* exp1, const Limb (*key_table)[32], const uint8_t* exp2);
-
-// The same over a base table other than kBaseTable (64 entries of 32 limbs).
-void mont_multi_exp_with_base(Limb* acc, const uint8_t* exp1, const Limb (*base_table)[32], const Limb (*key_table)[32],
-                              const uint8_t* exp2);
+// The verification's combined exponentiation modulo the odd 32-limb p with
+// factor_p = -p^-1 mod 2^16, on 4 pieces of 40 bits: acc (32 limbs)
+// becomes the Montgomery product of g^exp1 and y^exp2, congruent and below
+// 2^512.  Entry 16k + j of base_table is G_k^(2j + 1) with G_k = g^(2^(40k));
+// entries 2k and 2k + 1 of key_table are Y_k = y^(2^(40k)) and its cube; all
+// in Montgomery form, below 2^512.  Exponents are 20 bytes, least significant
+// first; at least one of them is nonzero.  acc may alias neither table.
+void mont_multi_exp(Limb* acc, const uint8_t* exp1, const Limb (*base_table)[32], const Limb (*key_table)[32],
+                    const uint8_t* exp2, const Limb* p, Limb factor_p);
 
 // out (10 limbs) = s^-1 mod q, fully reduced, for the 20-byte little-endian s
 // and a prime q of exactly 160 bits (10 limbs, top bit set).  s is taken
 // modulo q first; s = 0 (mod q) gives 0.  out may not alias q.
 void mod_inverse(const uint8_t* s, const Limb* q, Limb* out);
-
-// mod_inverse for the compiled-in q (kPrimeQ).
-void mod_inverse_q(const uint8_t* s, Limb* out);

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: ISC
-// The variants behind mont_mul, mont_reduce and mod_inverse_q.  The
+// The variants behind mont_mul, mont_reduce and mod_inverse.  The
 // references are the 16-bit routines exactly as their contracts in limbs.h
 // describe them; every other variant gives bit for bit the reference's
 // result for every input the contract allows, and the public routines pick
@@ -78,13 +78,11 @@ bool MontReduceWords(Limb* x, const Limb* m, Limb factor, int16_t xlen, int16_t 
 
 // The reference inverse: base-256 extended Euclid, for any q mod_inverse takes.
 void ModInverseReference(const uint8_t* s, const Limb* q, Limb* out);
-void ModInverseQReference(const uint8_t* s, Limb* out);  // for kPrimeQ
 
 #if LIMBS_HAVE_WORDS
 // mod_inverse by binary extended Euclid on 64-bit words.  The inverse
 // below q is unique, so it equals the reference's.
 void ModInverseWords(const uint8_t* s, const Limb* q, Limb* out);
-void ModInverseQWords(const uint8_t* s, Limb* out);  // for kPrimeQ
 #endif
 
 }  // namespace limbs

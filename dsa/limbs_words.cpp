@@ -7,7 +7,6 @@
 
 #include <cstring>
 
-#include "dsa/builtin_key.h"
 #include "dsa/limbs_words.h"
 
 namespace limbs {
@@ -256,8 +255,6 @@ void ModInverseWords(const uint8_t* s_bytes, const Limb* q16, Limb* out) {
   DivideByPowerOfTwoModQ(inverse, k, q, q_inverse);
   std::memcpy(out, inverse.w, 20);
 }
-
-void ModInverseQWords(const uint8_t* s, Limb* out) { ModInverseWords(s, kPrimeQ, out); }
 
 }  // namespace limbs
 

@@ -1,13 +1,13 @@
 // SPDX-License-Identifier: ISC
 #include "dsa/verify.h"
 
+#include <cstring>
+
 #include "dsa/builtin_key.h"
 #include "dsa/limbs.h"
+#include "dsa/verify_steps.h"
 
 namespace {
-
-constexpr int16_t kQLimbs = 10;
-constexpr int16_t kPLimbs = 32;
 
 bool IsZero(const Limb* a, int n) {
   for (int i = 0; i < n; ++i) {
@@ -17,8 +17,8 @@ bool IsZero(const Limb* a, int n) {
 }
 
 // 0 when 0 < x < q, else the result code for x.
-int RangeCode(const Limb* x) {
-  if (limbs_compare(x, kPrimeQ, kQLimbs) >= 0) return kVerifyOutOfRange;
+int RangeCode(const Limb* x, const Limb* q) {
+  if (limbs_compare(x, q, kQLimbs) >= 0) return kVerifyOutOfRange;
   if (IsZero(x, kQLimbs)) return kVerifyZero;
   return kVerifyOk;
 }
@@ -26,61 +26,85 @@ int RangeCode(const Limb* x) {
 // Whether the 32-limb p lies below 2^512 - 2^496.
 bool ModulusFitsReduction(const Limb* p) { return p[kPLimbs - 1] != 0xFFFF; }
 
+// The compiled-in domain, which the entry points without one default to.
+DsaDomain CompiledDomain() {
+  DsaDomain domain;
+  std::memcpy(domain.p, kPrimeP, sizeof domain.p);
+  std::memcpy(domain.q, kPrimeQ, sizeof domain.q);
+  domain.factor_p = kFactorP;
+  domain.factor_q = kFactorQ;
+  std::memcpy(domain.q_r_squared, kQRSquared, sizeof domain.q_r_squared);
+  std::memcpy(domain.q_correction, kQCorrection, sizeof domain.q_correction);
+  return domain;
+}
+
 }  // namespace
 
-int VerifyDigestSignatureWithBase(const uint8_t* key, const uint8_t* signature, const Sha0Context& context,
-                                  const uint16_t (*base_table)[32]) {
-  Limb r[kQLimbs] = {};
+int PrepareScalars(const DsaDomain& domain, const uint8_t* signature, const Sha0Context& context,
+                   VerifyScalars& scalars) {
   Limb w[kQLimbs] = {};
   Limb scratch[kQLimbs] = {};
-  uint8_t u1[20] = {};
-  uint8_t u2[20] = {};
-  Limb key_table[8][kPLimbs] = {};
-  Limb acc[kPLimbs] = {};
 
   // r is tested in full before s is looked at.
-  limbs_from_bytes(signature, r, 20);
-  if (const int code = RangeCode(r)) return code;
+  limbs_from_bytes(signature, scalars.r, 20);
+  if (const int code = RangeCode(scalars.r, domain.q)) return code;
   limbs_from_bytes(signature + 20, w, 20);
-  if (const int code = RangeCode(w)) return code;
+  if (const int code = RangeCode(w, domain.q)) return code;
 
-  // Entries 2k and 2k + 1: Y_k and its cube, y^(2^(40k)) and y^(3 * 2^(40k)).
-  for (int k = 0; k < 4; ++k) {
-    limbs_from_bytes(key + 64 * k, key_table[2 * k], 64);
-    mont_mul(key_table[2 * k], key_table[2 * k], key_table[2 * k + 1], kPrimeP, kFactorP, kPLimbs);
-    mont_mul(key_table[2 * k], key_table[2 * k + 1], key_table[2 * k + 1], kPrimeP, kFactorP, kPLimbs);
-  }
-
-  mod_inverse_q(signature + 20, w);
+  mod_inverse(signature + 20, domain.q, w);
 
   uint8_t digest[20];
   Sha0DigestBytes(context, digest);
   limbs_from_bytes(digest, scratch, 20);
 
-  // Each product with kQRSquared cancels the 2^-160 of the one before it.
-  mont_mul(w, scratch, scratch, kPrimeQ, kFactorQ, kQLimbs);
-  mont_mul(scratch, kQRSquared, scratch, kPrimeQ, kFactorQ, kQLimbs);
-  limbs_to_bytes(scratch, u1, 20);
-  mont_mul(w, r, scratch, kPrimeQ, kFactorQ, kQLimbs);
-  mont_mul(scratch, kQRSquared, scratch, kPrimeQ, kFactorQ, kQLimbs);
-  limbs_to_bytes(scratch, u2, 20);
+  // Each product with q_r_squared cancels the 2^-160 of the one before it.
+  mont_mul(w, scratch, scratch, domain.q, domain.factor_q, kQLimbs);
+  mont_mul(scratch, domain.q_r_squared, scratch, domain.q, domain.factor_q, kQLimbs);
+  limbs_to_bytes(scratch, scalars.u1, 20);
+  mont_mul(w, scalars.r, scratch, domain.q, domain.factor_q, kQLimbs);
+  mont_mul(scratch, domain.q_r_squared, scratch, domain.q, domain.factor_q, kQLimbs);
+  limbs_to_bytes(scratch, scalars.u2, 20);
+  return kVerifyOk;
+}
 
-  mont_multi_exp_with_base(acc, u1, base_table, key_table, u2);
-
+int CompareWithR(const DsaDomain& domain, Limb* acc, const Limb* r) {
   // Out of Montgomery form modulo p (0 <= v <= p), then towards q: the second
   // reduction leaves v * 2^-512 (at most q), which the product with
-  // kQCorrection = 2^672 turns back into v modulo q.  The first keeps no limb
+  // q_correction = 2^672 turns back into v modulo q.  The first keeps no limb
   // above the accumulator's 32: each of its steps stays below 2^512 only
   // while p < 2^512 - 2^496, that is while p's top limb is not 0xFFFF.
-  // signtool makes and accepts no other key; should one be compiled in all
-  // the same, every signature is refused rather than checked wrongly.
-  if (!ModulusFitsReduction(kPrimeP)) return kVerifyMismatch;
-  mont_reduce(acc, kPrimeP, kFactorP, kPLimbs, kPLimbs, 32);
-  mont_reduce(acc, kPrimeQ, kFactorQ, kPLimbs, kQLimbs, 32);
-  mont_mul(acc, kQCorrection, acc, kPrimeQ, kFactorQ, kQLimbs);
-  if (limbs_compare(acc, kPrimeQ, kQLimbs) >= 0) limbs_sub(acc, kPrimeQ, kQLimbs);
-
+  // signtool makes and accepts no other key, nor does the loader; should one
+  // be compiled in all the same, every signature is refused rather than
+  // checked wrongly.
+  if (!ModulusFitsReduction(domain.p)) return kVerifyMismatch;
+  mont_reduce(acc, domain.p, domain.factor_p, kPLimbs, kPLimbs, 32);
+  mont_reduce(acc, domain.q, domain.factor_q, kPLimbs, kQLimbs, 32);
+  mont_mul(acc, domain.q_correction, acc, domain.q, domain.factor_q, kQLimbs);
+  if (limbs_compare(acc, domain.q, kQLimbs) >= 0) limbs_sub(acc, domain.q, kQLimbs);
   return limbs_compare(acc, r, kQLimbs) == 0 ? kVerifyOk : kVerifyMismatch;
+}
+
+int VerifyDigestSignatureInDomain(const DsaDomain& domain, const uint16_t (*base_table)[32], const uint8_t* key,
+                                  const uint8_t* signature, const Sha0Context& context) {
+  VerifyScalars scalars;
+  if (const int code = PrepareScalars(domain, signature, context, scalars)) return code;
+
+  // Entries 2k and 2k + 1: Y_k and its cube, y^(2^(40k)) and y^(3 * 2^(40k)).
+  Limb key_table[8][kPLimbs] = {};
+  for (int k = 0; k < 4; ++k) {
+    limbs_from_bytes(key + 64 * k, key_table[2 * k], 64);
+    mont_mul(key_table[2 * k], key_table[2 * k], key_table[2 * k + 1], domain.p, domain.factor_p, kPLimbs);
+    mont_mul(key_table[2 * k], key_table[2 * k + 1], key_table[2 * k + 1], domain.p, domain.factor_p, kPLimbs);
+  }
+
+  Limb acc[kPLimbs] = {};
+  mont_multi_exp(acc, scalars.u1, base_table, key_table, scalars.u2, domain.p, domain.factor_p);
+  return CompareWithR(domain, acc, scalars.r);
+}
+
+int VerifyDigestSignatureWithBase(const uint8_t* key, const uint8_t* signature, const Sha0Context& context,
+                                  const uint16_t (*base_table)[32]) {
+  return VerifyDigestSignatureInDomain(CompiledDomain(), base_table, key, signature, context);
 }
 
 int VerifyDigestSignature(const uint8_t* key, const uint8_t* signature, const Sha0Context& context) {

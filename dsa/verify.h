@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "dsa/public_key.h"
 #include "hash/sha0.h"
 
 // Result codes; callers only tell kVerifyOk from the rest.
@@ -33,3 +34,9 @@ int VerifyDigestSignature(const uint8_t* key, const uint8_t* signature, const Sh
 // in the form kBaseTable has); for tests of unreduced tables.
 int VerifyDigestSignatureWithBase(const uint8_t* key, const uint8_t* signature, const Sha0Context& context,
                                   const uint16_t (*base_table)[32]);
+
+// The same path in any domain: base_table in kBaseTable's form for the
+// domain's g, key in kVerifyKey's form; for tests that hold other paths and
+// other keys to it.
+int VerifyDigestSignatureInDomain(const DsaDomain& domain, const uint16_t (*base_table)[32], const uint8_t* key,
+                                  const uint8_t* signature, const Sha0Context& context);

@@ -19,9 +19,11 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <new>
 #include <vector>
 
+#include "dsa/public_key.h"
 #include "hash/sha0.h"
 
 namespace signtool {
@@ -117,6 +119,64 @@ unsigned MontgomeryFactor(const BIGNUM* n, BN_CTX* ctx) {
   BN_set_word(radix.get(), 0x10000);
   Bn inverse(BN_mod_inverse(nullptr, n, radix.get(), ctx));
   return static_cast<unsigned>((0x10000 - BN_get_word(inverse.get())) & 0xFFFF);
+}
+
+// 2^exponent mod n.
+Bn PowerOfTwoMod(int exponent, const BIGNUM* n, BN_CTX* ctx) {
+  Bn two = NewBn(), power = NewBn(), value = NewBn();
+  BN_set_word(two.get(), 2);
+  BN_set_word(power.get(), static_cast<BN_ULONG>(exponent));
+  BN_mod_exp(value.get(), two.get(), power.get(), n, ctx);
+  return value;
+}
+
+// The rows of a PowerTable for base (dsa/public_key.h): entry
+// kPowersPerPiece * k + j is B_k^(2j + 1) in Montgomery form, fully reduced,
+// with B_k = base^(2^(kPieceBits * k)).
+void AppendPowerTable(std::string& out, const BIGNUM* base, const BIGNUM* p, BN_CTX* ctx) {
+  Bn piece_base = CopyBn(base), square = NewBn(), odd_power = NewBn();
+  out += "    {\n";
+  for (int k = 0; k < kExponentPieces; ++k) {
+    BN_mod_sqr(square.get(), piece_base.get(), p, ctx);
+    BN_copy(odd_power.get(), piece_base.get());
+    for (int j = 0; j < kPowersPerPiece; ++j) {
+      out += "        {\n";
+      AppendLimbArray(out, MontgomeryForm(odd_power.get(), p, ctx).get(), kPLimbs, "            ");
+      out += "        },\n";
+      BN_mod_mul(odd_power.get(), odd_power.get(), square.get(), p, ctx);
+    }
+    for (int s = 0; s < kPieceBits; ++s) BN_mod_sqr(piece_base.get(), piece_base.get(), p, ctx);
+  }
+  out += "    },\n";
+}
+
+void AppendLimbField(std::string& out, const BIGNUM* n, int limbs) {
+  out += "        {\n";
+  AppendLimbArray(out, n, limbs, "            ");
+  out += "        },\n";
+}
+
+// One key as a constant PublicKey named name: its domain, both power
+// tables and its ID.
+void AppendPublicKeyConstant(std::string& out, const std::string& name, const DsaKey& key, BN_CTX* ctx) {
+  const BIGNUM* p = key.p.get();
+  const BIGNUM* q = key.q.get();
+  char buf[32];
+  out += "constinit const PublicKey " + name + " = {\n";
+  out += "    {\n";
+  AppendLimbField(out, p, kPLimbs);
+  AppendLimbField(out, q, kQLimbs);
+  std::snprintf(buf, sizeof buf, "        0x%04X,\n", MontgomeryFactor(p, ctx));
+  out += buf;
+  std::snprintf(buf, sizeof buf, "        0x%04X,\n", MontgomeryFactor(q, ctx));
+  out += buf;
+  AppendLimbField(out, PowerOfTwoMod(320, q, ctx).get(), kQLimbs);
+  AppendLimbField(out, PowerOfTwoMod(672, q, ctx).get(), kQLimbs);
+  out += "    },\n";
+  AppendPowerTable(out, key.g.get(), p, ctx);
+  AppendPowerTable(out, key.y.get(), p, ctx);
+  out += "    \"" + KeyId(key) + "\",\n";
+  out += "};\n\n";
 }
 
 }  // namespace
@@ -535,7 +595,8 @@ std::string FormatConstants(const DsaKey& key, std::string_view origin) {
     }
   }
   out += "`; do not edit.\n";
-  out += "#include \"dsa/builtin_key.h\"\n\n";
+  out += "#include \"dsa/builtin_key.h\"\n";
+  out += "#include \"dsa/public_key.h\"\n\n";
   // The ID goes into a section of its own, kept by the linker even where
   // nothing refers to it, so that `signtool id PROGRAM` finds it.
   out += "__attribute__((section(\"" + std::string(kKeyIdSection) + "\"), used, retain))\n";
@@ -588,7 +649,21 @@ std::string FormatConstants(const DsaKey& key, std::string_view origin) {
     }
     for (int s = 0; s < 40; ++s) BN_mod_sqr(base.get(), base.get(), p, ctx.get());
   }
-  out += "};\n";
+  out += "};\n\n";
+
+  // The same keys as PublicKey constants, kCompiledKey0 onwards, and the
+  // ring that holds them in order.
+  const DsaKey* const keys[] = {&key};
+  out += "namespace {\n\n";
+  std::string ring;
+  for (size_t i = 0; i < std::size(keys); ++i) {
+    const std::string name = "kCompiledKey" + std::to_string(i);
+    AppendPublicKeyConstant(out, name, *keys[i], ctx.get());
+    ring += (i == 0 ? "&" : ", &") + name;
+  }
+  out += "const PublicKey* const kCompiledKeys[] = {" + ring + "};\n\n";
+  out += "}  // namespace\n\n";
+  out += "KeyRing CompiledKeyRing() { return kCompiledKeys; }\n";
   return out;
 }
 

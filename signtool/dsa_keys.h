@@ -106,7 +106,8 @@ inline constexpr std::string_view kKeyIdSection = ".signcheck_key_id";
 // The ID of keys/development.key, whose private half is public.
 inline constexpr std::string_view kDevelopmentKeyId = "a86f61831c71892c";
 
-// The C++ source of kKeyId, kVerifyKey and every domain constant for this key.
+// The C++ source of kKeyId, kVerifyKey and every domain constant for this key,
+// then the key as the PublicKey kCompiledKey0 and CompiledKeyRing().
 // origin goes into a comment with every byte outside printable ASCII, and
 // the backslash, written as \xNN, so that no name can end the comment.
 std::string FormatConstants(const DsaKey& key, std::string_view origin);

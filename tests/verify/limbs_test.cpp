@@ -16,9 +16,9 @@
 #include <vector>
 
 #include "cpu/cpu.h"
-#include "tests/verify/bignum_util.h"
 #include "dsa/builtin_key.h"
 #include "dsa/limbs_paths.h"
+#include "tests/verify/bignum_util.h"
 
 namespace {
 
@@ -272,8 +272,8 @@ TEST(Limbs, ReductionAndInverseVariantsEqualReference) {
       default: break;
     }
     Limb expected[10], got[10];
-    limbs::ModInverseQReference(s, expected);
-    limbs::ModInverseQWords(s, got);
+    limbs::ModInverseReference(s, kPrimeQ, expected);
+    limbs::ModInverseWords(s, kPrimeQ, got);
     ASSERT_TRUE(std::equal(got, got + 10, expected)) << "case " << i;
   }
 }
@@ -607,11 +607,7 @@ class MultiExp : public ::testing::Test {
   void Expect(const uint8_t* u1, const uint8_t* u2, const Limb (*base_table)[32] = kBaseTable) {
     Limb acc[33];
     acc[32] = kCanary;
-    if (base_table == kBaseTable) {
-      mont_multi_exp(acc, u1, key_table_, u2);
-    } else {
-      mont_multi_exp_with_base(acc, u1, base_table, key_table_, u2);
-    }
+    mont_multi_exp(acc, u1, base_table, key_table_, u2, kPrimeP, kFactorP);
     ASSERT_EQ(acc[32], kCanary);
     Bn r_inverse = ModInverse(Mod(PowerOfTwo(512).get(), p_.get(), ctx_.get()).get(), p_.get(), ctx_.get());
     Bn got = ModMul(FromLimbs(acc, 32).get(), r_inverse.get(), p_.get(), ctx_.get());

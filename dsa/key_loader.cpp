@@ -1,0 +1,1 @@
+#include "dsa/key_loader.h"
