@@ -35,6 +35,14 @@ enum {
   SIGNCHECK_IO_ERROR = 74    /* the file cannot be opened, examined or read, or memory ran out */
 };
 
+/* The same outcomes named for what the caller got (since 1.1.0). */
+enum {
+  SIGNCHECK_BAD_ARGUMENT = SIGNCHECK_USAGE,     /* a null argument, an unknown mode, a ring without keys */
+  SIGNCHECK_NO_ENTRIES = SIGNCHECK_DATA_ERROR,  /* a valid signature over a list without entries */
+  SIGNCHECK_BAD_SIGNATURE = SIGNCHECK_SOFTWARE, /* no signature, a wrong one, or no signed data */
+  SIGNCHECK_READ_ERROR = SIGNCHECK_IO_ERROR     /* the file could not be read, or memory ran out */
+};
+
 /* Bytes of the caller's buffer or of the result's copy of the file. */
 typedef struct signcheck_span {
   const unsigned char* data;
