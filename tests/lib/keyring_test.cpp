@@ -1,0 +1,176 @@
+// SPDX-License-Identifier: ISC
+// Rings of keys loaded at run time: a file signed by any key of the ring
+// passes and names that key, one signed by a key outside it fails, and a
+// ring refuses what would make it unsound (no keys, a ninth key, a key added
+// after a check, files that are no key files).  The threads share one ring;
+// the tsan preset runs this under ThreadSanitizer.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "lib/signcheck.h"
+#include "signtool/dsa_keys.h"
+
+namespace {
+
+struct Key {
+  signtool::DsaKey key;
+  std::string public_text;
+  std::string id;
+};
+
+// Eight keys, each with a domain of its own; made once, as each takes a while.
+const std::vector<Key>& Keys() {
+  static const std::vector<Key> keys = [] {
+    std::vector<Key> made(8);
+    for (Key& k : made) {
+      std::string error;
+      EXPECT_TRUE(signtool::GenerateKey(k.key, error)) << error;
+      k.public_text = signtool::FormatKey(k.key, signtool::KeyKind::kPublic);
+      k.id = signtool::KeyId(k.key);
+    }
+    return made;
+  }();
+  return keys;
+}
+
+std::string SignedLst(const Key& key) {
+  const std::string region = "[NorvuUpdateList]\r\nVersion=4.2.0\r\n[NorvuUpdateListEnd]\r\n";
+  std::string text;
+  std::string error;
+  EXPECT_TRUE(signtool::SignatureText(key.key, region.data(), region.size(), text, error)) << error;
+  return region + "[Signature]\r\nSignature=" + text + "\r\n";
+}
+
+struct Ring {
+  signcheck_keyring* ring = signcheck_keyring_new();
+  explicit Ring(size_t count) {
+    for (size_t i = 0; i < count; ++i) {
+      const std::string& text = Keys()[i].public_text;
+      EXPECT_EQ(signcheck_keyring_add_text(ring, text.data(), text.size()), SIGNCHECK_OK);
+    }
+  }
+  ~Ring() { signcheck_keyring_free(ring); }
+  std::string Message() const {
+    std::string message(signcheck_keyring_message(ring, nullptr, 0), '\0');
+    signcheck_keyring_message(ring, message.data(), message.size() + 1);
+    return message;
+  }
+};
+
+struct Result {
+  signcheck_result* result = signcheck_result_new();
+  ~Result() { signcheck_result_free(result); }
+  int Check(const Ring* ring, const std::string& file) {
+    return signcheck_check_buffer_with(result, ring == nullptr ? nullptr : ring->ring, "lst", file.data(), file.size(),
+                                       "in.lst");
+  }
+  std::string KeyId() const {
+    const char* id = signcheck_result_key_id(result);
+    return id == nullptr ? "(none)" : id;
+  }
+};
+
+TEST(KeyringTest, AFileSignedByAnyKeyOfTheRingPassesAndNamesIt) {
+  for (const size_t size : {1u, 2u, 8u}) {
+    Ring ring(size);
+    Result result;
+    for (size_t signer = 0; signer < 8; ++signer) {
+      const int expected = signer < size ? SIGNCHECK_OK : SIGNCHECK_BAD_SIGNATURE;
+      EXPECT_EQ(result.Check(&ring, SignedLst(Keys()[signer])), expected) << size << " keys, signed by " << signer;
+      EXPECT_EQ(result.KeyId(), signer < size ? Keys()[signer].id : "(none)");
+    }
+    // The compiled-in keys are not in the ring, nor the ring's keys in them.
+    EXPECT_EQ(result.Check(nullptr, SignedLst(Keys()[0])), SIGNCHECK_BAD_SIGNATURE);
+  }
+}
+
+TEST(KeyringTest, ARingRefusesWhatWouldMakeItUnsound) {
+  Ring empty(0);
+  Result result;
+  EXPECT_EQ(result.Check(&empty, SignedLst(Keys()[0])), SIGNCHECK_BAD_ARGUMENT);
+  EXPECT_EQ(signcheck_result_key_id(result.result), nullptr);
+
+  Ring full(8);
+  EXPECT_EQ(signcheck_keyring_add_text(full.ring, Keys()[0].public_text.data(), Keys()[0].public_text.size()),
+            SIGNCHECK_BAD_ARGUMENT);
+  EXPECT_EQ(signcheck_keyring_size(full.ring), 8u);
+
+  Ring used(1);
+  EXPECT_EQ(result.Check(&used, SignedLst(Keys()[0])), SIGNCHECK_OK);
+  EXPECT_EQ(signcheck_keyring_add_text(used.ring, Keys()[1].public_text.data(), Keys()[1].public_text.size()),
+            SIGNCHECK_BAD_ARGUMENT);
+  EXPECT_NE(used.Message().find("used"), std::string::npos) << used.Message();
+
+  // A private key file given as a public one, and a key that is not sound.
+  Ring bad(0);
+  const std::string secret = signtool::FormatKey(Keys()[0].key, signtool::KeyKind::kPrivate);
+  EXPECT_EQ(signcheck_keyring_add_text(bad.ring, secret.data(), secret.size()), SIGNCHECK_DATA_ERROR);
+  std::string broken = Keys()[0].public_text;
+  broken[broken.find("q = ") + 6] ^= 1;
+  EXPECT_EQ(signcheck_keyring_add_text(bad.ring, broken.data(), broken.size()), SIGNCHECK_DATA_ERROR);
+  EXPECT_EQ(bad.Message().rfind("key file <text>: ", 0), 0u) << bad.Message();
+  EXPECT_EQ(signcheck_keyring_size(bad.ring), 0u);
+}
+
+TEST(KeyringTest, FilesThatAreNoKeyFilesAreRefusedWithoutWaiting) {
+  char dir_template[] = "/tmp/keyring-test.XXXXXX";
+  const std::string dir = mkdtemp(dir_template);
+  const std::string fifo = dir + "/fifo.pub";
+  const std::string huge = dir + "/huge.pub";
+  const std::string good = dir + "/good.pub";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  const int fd = open(huge.c_str(), O_WRONLY | O_CREAT, 0600);
+  ASSERT_EQ(ftruncate(fd, 1 << 20), 0);
+  close(fd);
+  const int good_fd = open(good.c_str(), O_WRONLY | O_CREAT, 0600);
+  ASSERT_EQ(write(good_fd, Keys()[0].public_text.data(), Keys()[0].public_text.size()),
+            static_cast<ssize_t>(Keys()[0].public_text.size()));
+  close(good_fd);
+
+  Ring ring(0);
+  EXPECT_EQ(signcheck_keyring_add_file(ring.ring, fifo.c_str()), SIGNCHECK_READ_ERROR);
+  EXPECT_EQ(signcheck_keyring_add_file(ring.ring, dir.c_str()), SIGNCHECK_READ_ERROR);
+  EXPECT_EQ(signcheck_keyring_errno(ring.ring), EISDIR);
+  EXPECT_EQ(signcheck_keyring_add_file(ring.ring, (dir + "/missing").c_str()), SIGNCHECK_READ_ERROR);
+  EXPECT_EQ(signcheck_keyring_errno(ring.ring), ENOENT);
+  EXPECT_NE(ring.Message().find(dir + "/missing"), std::string::npos) << ring.Message();
+  EXPECT_EQ(signcheck_keyring_add_file(ring.ring, huge.c_str()), SIGNCHECK_DATA_ERROR);
+  EXPECT_EQ(signcheck_keyring_add_file(ring.ring, nullptr), SIGNCHECK_BAD_ARGUMENT);
+  EXPECT_EQ(signcheck_keyring_size(ring.ring), 0u);
+  EXPECT_EQ(signcheck_keyring_add_file(ring.ring, good.c_str()), SIGNCHECK_OK);
+  EXPECT_EQ(ring.Message(), "");
+  EXPECT_EQ(signcheck_keyring_errno(ring.ring), 0);
+  Result result;
+  EXPECT_EQ(result.Check(&ring, SignedLst(Keys()[0])), SIGNCHECK_OK);
+
+  for (const std::string& path : {fifo, huge, good}) unlink(path.c_str());
+  rmdir(dir.c_str());
+}
+
+TEST(KeyringTest, ThreadsShareOneRing) {
+  Ring ring(8);
+  std::vector<std::string> files;
+  for (const Key& key : Keys()) files.push_back(SignedLst(key));
+  std::vector<std::thread> threads;
+  std::vector<int> failures(8, 0);
+  for (size_t t = 0; t < 8; ++t) {
+    threads.emplace_back([&, t] {
+      Result result;
+      for (int round = 0; round < 20; ++round) {
+        const size_t signer = (t + static_cast<size_t>(round)) % 8;
+        if (result.Check(&ring, files[signer]) != SIGNCHECK_OK || result.KeyId() != Keys()[signer].id) ++failures[t];
+      }
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  EXPECT_EQ(failures, std::vector<int>(8, 0));
+}
+
+}  // namespace
