@@ -261,22 +261,29 @@ CheckReport UrlLocate(std::string_view content, UrlLayout& layout) {
   return Success(CheckMode::kUrl);
 }
 
-CheckReport UrlVerify(std::string_view content, const UrlLayout& layout, std::string_view& signed_content) {
+CheckReport UrlVerifyDigest(const UrlLayout& layout, const Sha0Context& digest) {
   uint8_t signature[kSignatureSize];
   DecodeSignatureText(layout.signature_text, signature);
+  if (VerifyDigestSignature(kVerifyKey, signature, digest) != kVerifyOk) {
+    CheckReport report = Failure(CheckMode::kUrl, kExitSoftware, CheckMessage::kUrlWrongSignature);
+    report.signature_text = layout.signature_text;
+    return report;
+  }
+  return Success(CheckMode::kUrl);
+}
+
+CheckReport UrlVerify(std::string_view content, const UrlLayout& layout, std::string_view& signed_content) {
   const std::string_view signed_bytes = content.substr(layout.signed_begin);
   Sha0Context context;
   std::memset(&context, 0, sizeof context);
   Sha0Init(context);
   Sha0UpdateLarge(signed_bytes.data(), signed_bytes.size(), context);
   Sha0Final(context);
-  if (VerifyDigestSignature(kVerifyKey, signature, context) != kVerifyOk) {
-    CheckReport report = Failure(CheckMode::kUrl, kExitSoftware, CheckMessage::kUrlWrongSignature);
-    report.signature_text = layout.signature_text;
-    return report;
+  const CheckReport report = UrlVerifyDigest(layout, context);
+  if (report.status == kExitOk) {
+    signed_content = signed_bytes;
   }
-  signed_content = signed_bytes;
-  return Success(CheckMode::kUrl);
+  return report;
 }
 
 CheckReport UrlContentCheck(std::string_view content, std::string_view& signed_content) {
