@@ -57,6 +57,9 @@ hyperfine --warmup 2 --runs 10 --export-csv "$work/times.csv" \
   -n sha256sum "sha256sum $file"
 
 echo
+# The ratios hold for this CPU only.
+echo "CPU: $(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -n 1)," \
+  "SHA extensions: $(grep -qw sha_ni /proc/cpuinfo && echo yes || echo no)"
 # The CSV holds one line per command: name,mean,stddev,... in seconds.
 awk -F, 'NR > 1 { mean[$1] = $2 }
   function ratio(ours, ref) {

@@ -280,18 +280,29 @@ CheckReport UrlLocate(std::string_view content, UrlLayout& layout) {
   return Success(CheckMode::kUrl, -1);
 }
 
-CheckReport UrlVerify(std::string_view content, const UrlLayout& layout, KeyRing keys, std::string_view& signed_content) {
+CheckReport UrlVerifyDigest(const UrlLayout& layout, KeyRing keys, const Sha0Context& digest) {
   uint8_t signature[kSignatureSize];
   DecodeSignatureText(layout.signature_text, signature);
-  const std::string_view signed_bytes = content.substr(layout.signed_begin);
-  const int key_index = VerifyBytesWithRing(signed_bytes, keys, signature);
+  const int key_index = VerifyDigestWithRing(keys, signature, digest);
   if (key_index < 0) {
     CheckReport report = Failure(CheckMode::kUrl, kExitSoftware, CheckMessage::kUrlWrongSignature);
     report.signature_text = layout.signature_text;
     return report;
   }
-  signed_content = signed_bytes;
   return Success(CheckMode::kUrl, key_index);
+}
+
+CheckReport UrlVerify(std::string_view content, const UrlLayout& layout, KeyRing keys, std::string_view& signed_content) {
+  const std::string_view signed_bytes = content.substr(layout.signed_begin);
+  Sha0Context context;
+  Sha0Init(context);
+  Sha0UpdateLarge(signed_bytes.data(), signed_bytes.size(), context);
+  Sha0Final(context);
+  const CheckReport report = UrlVerifyDigest(layout, keys, context);
+  if (report.status == kExitOk) {
+    signed_content = signed_bytes;
+  }
+  return report;
 }
 
 CheckReport UrlContentCheck(std::string_view content, KeyRing keys, std::string_view& signed_content) {

@@ -147,6 +147,9 @@ CheckReport LstContentCheck(std::string_view content, KeyRing keys, std::string_
 // signed_content is the signed content (possibly empty).
 CheckReport UrlLocate(std::string_view content, UrlLayout& layout);
 CheckReport UrlVerify(std::string_view content, const UrlLayout& layout, KeyRing keys, std::string_view& signed_content);
+// UrlVerify's verdict on a finished digest of the signed content, for a
+// caller that hashes the content itself.
+CheckReport UrlVerifyDigest(const UrlLayout& layout, KeyRing keys, const Sha0Context& digest);
 CheckReport UrlContentCheck(std::string_view content, KeyRing keys, std::string_view& signed_content);
 
 // A whole file read into memory (open, fstat, reads of at most 1 KiB each,

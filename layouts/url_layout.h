@@ -20,10 +20,19 @@ struct UrlLayout {
 };
 
 // The marker is searched as text: it is found only ahead of the first NUL
-// byte.  The search goes through the content in windows of this size.
-inline constexpr size_t kUrlSearchWindow = size_t{64} << 10;
+// byte.  The search goes through the content in windows of this size, the
+// smallest page of every supported CPU, at offsets that are multiples of it:
+// over a mapping, each window lies within one page.
+inline constexpr size_t kUrlSearchWindow = size_t{4} << 10;
 
 // Where the first marker ahead of the first NUL byte starts, or npos.
 size_t FindUrlMarker(std::string_view content);
 
+// The layout in two steps, so that a caller can show the signature text
+// before anything past it is read: LocateUrlSignature finds the marker and
+// the text and leaves signed_begin at the end of the text; FindUrlSignedBegin
+// then moves signed_begin over the whitespace that follows.  LocateUrlLayout
+// takes both.
+UrlLayout LocateUrlSignature(std::string_view content);
+void FindUrlSignedBegin(std::string_view content, UrlLayout& layout);
 UrlLayout LocateUrlLayout(std::string_view content);

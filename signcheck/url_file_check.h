@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: ISC
-// The URL list check (mode url): verifies the content after the signature
-// text, straight from the file's mapping.
+// The URL list check (mode url): finds the signature text in the file's
+// mapping and verifies the content after it, read from the file in pieces.
 #pragma once
 
 #include <cstdio>
@@ -13,6 +13,6 @@
 // (check/exit_status.h).
 int UrlFileCheckSign(const char* file_name);
 
-// The check over the mapped content, from the parse line on; what it prints
+// The check over content in memory, from the parse line on; what it prints
 // goes to out.  file_name only goes into the messages.
 int UrlContentCheckSign(std::string_view content, const char* file_name, FILE* out);

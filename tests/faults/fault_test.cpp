@@ -176,11 +176,57 @@ TEST_F(UrlFaults, AFaultOnTheMappingEndsWithAnIoErrorUnderAnySignalMask) {
   EXPECT_EQ(late.out,
             "Parse url file " + path_ + "...\nSignature: \nmmap error for file " + path_ + ": Input/output error\n");
 
-  // A SIGBUS that another process sends, held until the guard unblocks it,
-  // is no fault on the mapping: it ends the process as it would have.
-  path_ = dir_.Write("sent.url", "[signature]\r\n" + text + "\r\n" + content);
-  const ProcessResult sent = Check({{"FAULT_SEND_SIGBUS", "1"}, {"FAULT_BLOCK_SIGBUS", "1"}});
-  EXPECT_EQ(sent.status, 128 + SIGBUS);
+  // Cut between the CR and the LF after the signature text: the text is
+  // decided, and printed, before the whitespace after it is skipped.
+  path_ = dir_.Write("edge.url", "[signature]\r\n" + std::string(4095 - 13 - 80, '\n') + text + "\r\n" + content);
+  const ProcessResult edge = Check({{"FAULT_MMAP_TRUNCATE", "4096"}});
+  EXPECT_EQ(edge.status, 74);
+  EXPECT_EQ(edge.out, "Parse url file " + path_ + "...\nSignature: " + text + "\nmmap error for file " + path_ +
+                          ": Input/output error\n");
+
+  // A NUL in the page left ends the search there: no marker, rather than a
+  // fault on the pages after it.
+  path_ = dir_.Write("nul.url", "x" + std::string(1, '\0') + content);
+  const ProcessResult nul = Check({{"FAULT_MMAP_TRUNCATE", "4096"}});
+  EXPECT_EQ(nul.status, 70);
+  EXPECT_EQ(nul.out, "Parse url file " + path_ + "...\nCan`t find signature in url file " + path_ + "\n");
+}
+
+TEST_F(UrlFaults, TheSignedContentIsReadToItsEndOrToAnIoError) {
+  SKIP_WITHOUT_TEST_KEY();
+  const std::string content(1 << 20, 'r');
+  const std::string text = testing_support::SignText(content);
+  path_ = dir_.Write("read.url", "[signature]\n" + text + "\n" + content);
+  const std::string printed = "Parse url file " + path_ + "...\nSignature: " + text + "\n";
+  const ProcessResult retried = Check({{"FAULT_READ_EINTR", "3"}, {"FAULT_READ_MAX", "1000"}});
+  EXPECT_EQ(retried.status, 0);
+  EXPECT_EQ(retried.out, printed);
+  const ProcessResult failed = Check({{"FAULT_READ_EIO_AT", "300000"}});
+  EXPECT_EQ(failed.status, 74);
+  EXPECT_EQ(failed.out, printed + "mmap error for file " + path_ + ": Input/output error\n");
+}
+
+TEST_F(UrlFaults, ASentSigbusHasTheEffectItWouldHaveHadWithoutTheGuard) {
+  SKIP_WITHOUT_TEST_KEY();
+  const std::string printed = "Parse url file " + path_ + "...\nSignature: ";
+  // Sent as the file is mapped (pending when the guard begins) or while the
+  // check prints.  Not blocked, it ends the process; blocked, it is still
+  // pending after the check, which ends as it would have, and kills the
+  // process once unblocked at exit (FAULT_BLOCK_SIGBUS=2).
+  for (const char* when : {"1", "2"}) {
+    const std::map<std::string, std::string> sent = {{"FAULT_SEND_SIGBUS", when},
+                                                     {"FAULT_TRUNCATE_AFTER", "Signature: "}};
+    auto faults = sent;
+    EXPECT_EQ(Check(faults).status, 128 + SIGBUS) << when;
+    faults["FAULT_BLOCK_SIGBUS"] = "1";
+    const ProcessResult blocked = Check(faults);
+    EXPECT_EQ(blocked.status, 0) << when;
+    EXPECT_EQ(blocked.out.rfind(printed, 0), 0u) << blocked.out;
+    faults["FAULT_BLOCK_SIGBUS"] = "2";
+    const ProcessResult pending = Check(faults);
+    EXPECT_EQ(pending.status, 128 + SIGBUS) << when;
+    EXPECT_EQ(pending.out, blocked.out) << when;
+  }
 }
 
 class FiledigestFaults : public ::testing::Test {

@@ -4,7 +4,7 @@
 // file named by FAULT_PATH; everything else passes straight through.
 //
 //   FAULT_OPEN_EINTR=N     the first N opens of the file fail with EINTR
-//   FAULT_READ_EINTR=N     the first N reads fail with EINTR
+//   FAULT_READ_EINTR=N     the first N reads (read or pread) fail with EINTR
 //   FAULT_READ_MAX=K       every read returns at most K bytes
 //   FAULT_READ_EIO_AT=OFF  reads fail with EIO once OFF bytes were delivered
 //   FAULT_FSTAT_DELTA=D    fstat reports the size plus D (D < 0: the file grew
@@ -14,7 +14,10 @@
 //   FAULT_MMAP_TRUNCATE=N  once the file is mapped, it is truncated to N bytes
 //   FAULT_TRUNCATE_AFTER=S ... or only once the program has printed S
 //   FAULT_BLOCK_SIGBUS=1   the program starts with SIGBUS blocked
+//   FAULT_BLOCK_SIGBUS=2   ... and, as it exits, flushes its output and
+//                          unblocks SIGBUS: a SIGBUS still pending kills it
 //   FAULT_SEND_SIGBUS=1    the program sends itself SIGBUS as it maps the file
+//   FAULT_SEND_SIGBUS=2    ... or once it has printed FAULT_TRUNCATE_AFTER
 #ifndef _GNU_SOURCE
 #define _GNU_SOURCE
 #endif
@@ -81,7 +84,7 @@ void AdjustStat(int fd, struct stat* st) {
 
 void TruncateAfterMapping(int fd, void* mapped) {
   if (mapped == MAP_FAILED || fd != g_fd || g_fd < 0) return;
-  if (EnvNumber("FAULT_SEND_SIGBUS", 0) != 0) kill(getpid(), SIGBUS);
+  if (EnvNumber("FAULT_SEND_SIGBUS", 0) == 1) kill(getpid(), SIGBUS);
   const long size = EnvNumber("FAULT_MMAP_TRUNCATE", -1);
   if (size >= 0 && std::getenv("FAULT_TRUNCATE_AFTER") == nullptr) truncate(std::getenv("FAULT_PATH"), size);
 }
@@ -89,7 +92,9 @@ void TruncateAfterMapping(int fd, void* mapped) {
 void TruncateAfterOutput(const void* data, size_t size) {
   const char* after = std::getenv("FAULT_TRUNCATE_AFTER");
   if (after == nullptr || size != std::strlen(after) || std::memcmp(data, after, size) != 0) return;
-  truncate(std::getenv("FAULT_PATH"), EnvNumber("FAULT_MMAP_TRUNCATE", 0));
+  if (EnvNumber("FAULT_SEND_SIGBUS", 0) == 2) kill(getpid(), SIGBUS);
+  const long truncate_to = EnvNumber("FAULT_MMAP_TRUNCATE", -1);
+  if (truncate_to >= 0) truncate(std::getenv("FAULT_PATH"), truncate_to);
 }
 
 __attribute__((constructor)) void BlockSigbus() {
@@ -98,6 +103,39 @@ __attribute__((constructor)) void BlockSigbus() {
   sigemptyset(&bus);
   sigaddset(&bus, SIGBUS);
   sigprocmask(SIG_BLOCK, &bus, nullptr);
+}
+
+__attribute__((destructor)) void UnblockSigbus() {
+  if (EnvNumber("FAULT_BLOCK_SIGBUS", 0) != 2) return;
+  fflush(nullptr);
+  sigset_t bus;
+  sigemptyset(&bus);
+  sigaddset(&bus, SIGBUS);
+  sigprocmask(SIG_UNBLOCK, &bus, nullptr);
+}
+
+// The faults of a read of count bytes; returns the count to ask for, or -1
+// with errno set for a read that fails.
+ssize_t ReadFaults(size_t& count) {
+  if (g_read_eintr_left < 0) g_read_eintr_left = EnvNumber("FAULT_READ_EINTR", 0);
+  if (g_read_eintr_left > 0) {
+    --g_read_eintr_left;
+    errno = EINTR;
+    return -1;
+  }
+  const long eio_at = EnvNumber("FAULT_READ_EIO_AT", -1);
+  if (eio_at >= 0 && g_delivered >= eio_at) {
+    errno = EIO;
+    return -1;
+  }
+  const long max = EnvNumber("FAULT_READ_MAX", 0);
+  if (max > 0 && count > static_cast<size_t>(max)) count = static_cast<size_t>(max);
+  return 0;
+}
+
+ssize_t Delivered(ssize_t n) {
+  if (n > 0) g_delivered += n;
+  return n;
 }
 
 }  // namespace
@@ -132,22 +170,22 @@ int openat(int dirfd, const char* path, int flags, ...) {
 ssize_t read(int fd, void* buffer, size_t count) {
   static auto real_read = Next<ssize_t (*)(int, void*, size_t)>("read");
   if (fd != g_fd || g_fd < 0) return real_read(fd, buffer, count);
-  if (g_read_eintr_left < 0) g_read_eintr_left = EnvNumber("FAULT_READ_EINTR", 0);
-  if (g_read_eintr_left > 0) {
-    --g_read_eintr_left;
-    errno = EINTR;
-    return -1;
-  }
-  const long eio_at = EnvNumber("FAULT_READ_EIO_AT", -1);
-  if (eio_at >= 0 && g_delivered >= eio_at) {
-    errno = EIO;
-    return -1;
-  }
-  const long max = EnvNumber("FAULT_READ_MAX", 0);
-  if (max > 0 && count > static_cast<size_t>(max)) count = static_cast<size_t>(max);
-  const ssize_t n = real_read(fd, buffer, count);
-  if (n > 0) g_delivered += n;
-  return n;
+  if (ReadFaults(count) < 0) return -1;
+  return Delivered(real_read(fd, buffer, count));
+}
+
+ssize_t pread(int fd, void* buffer, size_t count, off_t offset) {
+  static auto real_pread = Next<ssize_t (*)(int, void*, size_t, off_t)>("pread");
+  if (fd != g_fd || g_fd < 0) return real_pread(fd, buffer, count, offset);
+  if (ReadFaults(count) < 0) return -1;
+  return Delivered(real_pread(fd, buffer, count, offset));
+}
+
+ssize_t pread64(int fd, void* buffer, size_t count, off64_t offset) {
+  static auto real_pread64 = Next<ssize_t (*)(int, void*, size_t, off64_t)>("pread64");
+  if (fd != g_fd || g_fd < 0) return real_pread64(fd, buffer, count, offset);
+  if (ReadFaults(count) < 0) return -1;
+  return Delivered(real_pread64(fd, buffer, count, offset));
 }
 
 int close(int fd) {

@@ -42,6 +42,12 @@ TEST(LstFileTest, OutputStopsAtTheFirstNulByte) {
   const Outcome outcome = Check(file);
   EXPECT_EQ(outcome.status, 0);
   EXPECT_EQ(outcome.output, file.substr(0, file.find('\0')));
+
+  // Right after the end marker's CR LF: the region is whole, and shown.
+  const std::string at_end = Lst("; header\r\n", kRegion, '\0' + ("[Signature]\r\nSignature=" + kText + "\r\n"));
+  const Outcome region_only = Check(at_end);
+  EXPECT_EQ(region_only.status, 0);
+  EXPECT_EQ(region_only.output, "; header\r\n" + kRegion);
 }
 
 TEST(LstFileTest, NulByteBeforeTheRegionEndsIsNoSignedData) {

@@ -2,6 +2,7 @@
 // Tagged-line lists (modes nvl and msg), checked in memory.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 
 #include "signcheck/tagged_file_check.h"
@@ -121,6 +122,30 @@ TEST(TaggedListTest, LongLinesArriveInPiecesOf1022Bytes) {
   const std::string entry = "url=http://x/\r\n";
   const std::string filler = "junk" + std::string(1018, ' ');
   EXPECT_EQ(Check(entry + filler + "sign=" + SignText(entry) + "\r\n").status, 0);
+}
+
+TEST(TaggedListTest, LongLinesReadFromAFileAsFromMemory) {
+  SKIP_WITHOUT_TEST_KEY();
+  const testing_support::TempDir dir;
+  for (const size_t length : {1021, 1022, 1023, 1024, 1025, 2044}) {
+    // A line of length bytes with its CR LF: only its first piece, at most
+    // 1022 bytes, is tagged, so only that is signed.
+    const std::string line = "url=" + std::string(length - 6, 'a') + "\r\n";
+    const std::string piece = line.substr(0, 1022);
+    for (const bool whole_line : {true, false}) {
+      const std::string file = line + "sign=" + SignText(whole_line ? line : piece) + "\r\n";
+      const Outcome in_memory = Check(file);
+      EXPECT_EQ(in_memory.status, length <= 1022 || !whole_line ? 0 : 70) << length;
+      EXPECT_EQ(in_memory.output, in_memory.status == 0 ? piece.substr(4) : kNotValid) << length;
+      FILE* stream = std::fopen(dir.Write("long.nvl", file).c_str(), "rb");
+      ASSERT_NE(stream, nullptr);
+      const Outcome from_file =
+          Capture([&](FILE* out) { return TaggedStreamCheckSign(stream, "list.nvl", "url=", out); });
+      std::fclose(stream);
+      EXPECT_EQ(from_file.status, in_memory.status) << length;
+      EXPECT_EQ(from_file.output, in_memory.output) << length;
+    }
+  }
 }
 
 TEST(TaggedListTest, NulByteInATaggedPieceIsNoValidSignature) {
