@@ -100,7 +100,8 @@ std::string FormatKey(const DsaKey& key, KeyKind kind);
 std::string KeyId(const DsaKey& key);
 
 // The section of a signcheck program file that holds the ID of its key, 16
-// hex digits and a NUL; FormatConstants puts kKeyId there.
+// hex digits and a NUL (padded by some compilers); FormatConstants puts kKeyId
+// there.
 inline constexpr std::string_view kKeyIdSection = ".signcheck_key_id";
 
 // The ID of keys/development.key, whose private half is public.

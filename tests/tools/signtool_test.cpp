@@ -3,6 +3,7 @@
 // ones, keygen writes a sound key without ever overwriting a file, every bad
 // input is one "signtool: " line on stderr with status 1, and `sign` makes a
 // signature that the verification accepts.
+#include <elf.h>
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -13,6 +14,7 @@
 #include <openssl/pem.h>
 
 #include <algorithm>
+#include <cstddef>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -316,6 +318,60 @@ TEST_F(Signtool, IdAndVersion) {
   const Outcome version = RunSigntool(dir_, {"--version"});
   EXPECT_EQ(version.status, 0);
   EXPECT_EQ(version.out, "signtool " SIGNTOOL_VERSION "\n");
+}
+
+// A minimal ELF image of either class and byte order whose section table
+// holds the section names and a key ID section with `content`.
+std::string ElfWithKeyIdSection(bool wide, bool big_endian, const std::string& content) {
+  const size_t address = wide ? 8 : 4, entry_size = wide ? sizeof(Elf64_Shdr) : sizeof(Elf32_Shdr);
+  const std::string names = std::string("\0.shstrtab\0", 11) + std::string(signtool::kKeyIdSection) + '\0';
+  const size_t names_at = wide ? sizeof(Elf64_Ehdr) : sizeof(Elf32_Ehdr), content_at = names_at + names.size();
+  const size_t table_at = content_at + content.size();
+  std::string image(table_at + 3 * entry_size, '\0');
+  const auto put = [&](size_t at, size_t size, uint64_t value) {
+    for (size_t i = 0; i < size; ++i) image[at + (big_endian ? size - 1 - i : i)] = static_cast<char>(value >> 8 * i);
+  };
+  image.replace(0, SELFMAG, ELFMAG);
+  image[EI_CLASS] = wide ? ELFCLASS64 : ELFCLASS32;
+  image[EI_DATA] = big_endian ? ELFDATA2MSB : ELFDATA2LSB;
+  image[EI_VERSION] = EV_CURRENT;
+  put(wide ? offsetof(Elf64_Ehdr, e_shoff) : offsetof(Elf32_Ehdr, e_shoff), address, table_at);
+  put(wide ? offsetof(Elf64_Ehdr, e_shentsize) : offsetof(Elf32_Ehdr, e_shentsize), 2, entry_size);
+  put(wide ? offsetof(Elf64_Ehdr, e_shnum) : offsetof(Elf32_Ehdr, e_shnum), 2, 3);
+  put(wide ? offsetof(Elf64_Ehdr, e_shstrndx) : offsetof(Elf32_Ehdr, e_shstrndx), 2, 1);
+  // Section 0 stays the null section.
+  const uint64_t sections[2][3] = {{1, names_at, names.size()}, {11, content_at, content.size()}};
+  for (size_t i = 0; i < 2; ++i) {
+    const size_t header = table_at + (i + 1) * entry_size;
+    put(header + (wide ? offsetof(Elf64_Shdr, sh_name) : offsetof(Elf32_Shdr, sh_name)), 4, sections[i][0]);
+    put(header + (wide ? offsetof(Elf64_Shdr, sh_offset) : offsetof(Elf32_Shdr, sh_offset)), address, sections[i][1]);
+    put(header + (wide ? offsetof(Elf64_Shdr, sh_size) : offsetof(Elf32_Shdr, sh_size)), address, sections[i][2]);
+  }
+  image.replace(names_at, names.size(), names);
+  image.replace(content_at, content.size(), content);
+  return image;
+}
+
+// Programs of every ELF class and byte order name their key, the ID's
+// section padded past its NUL or not (g++ for s390x pads it to 18 bytes);
+// a section with anything but 16 hex digits and a NUL is refused.
+TEST_F(Signtool, IdOfProgramsForOtherCpus) {
+  const std::string id = "0123456789abcdef", program = (dir_ / "program").string();
+  for (const bool wide : {false, true}) {
+    for (const bool big_endian : {false, true}) {
+      for (const size_t padding : {0, 1}) {
+        WriteFile(program, ElfWithKeyIdSection(wide, big_endian, id + std::string(1 + padding, '\0')));
+        const Outcome o = RunSigntool(dir_, {"id", program});
+        EXPECT_EQ(o.out, id + "\n") << (wide ? 64 : 32) << (big_endian ? " MSB" : " LSB") << " +" << padding << ": "
+                                    << o.err;
+      }
+    }
+  }
+  for (const std::string& content : {id, id.substr(1) + std::string(2, '\0'), id + "0" + '\0',
+                                     "0123456789ABCDEF" + std::string(1, '\0'), std::string()}) {
+    WriteFile(program, ElfWithKeyIdSection(true, true, content));
+    ExpectFailure({"id", program}, "key ID section of " + std::to_string(content.size()) + " bytes");
+  }
 }
 
 // The ID that configure prints (cmake/KeyId.cmake) is the one signtool
