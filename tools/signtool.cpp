@@ -342,9 +342,25 @@ int Id(const std::string& path, const signtool::PassphraseSource& passphrase_sou
     if (!signtool::ReadWholeFile(path, program, error, kMaxProgramSize)) return Fail(error);
     if (!signtool::ProgramKeyId(program, id, error)) return Fail(path + ": " + error);
   } else {
-    signtool::DsaKey key;
-    if (!signtool::LoadKey(path, signtool::KeyKind::kPublic, key, error, &passphrase_source)) return Fail(error);
-    id = signtool::KeyId(key);
+    signtool::Secret text;
+    text.text.reserve(signtool::kMaxKeyFileSize);
+    if (!signtool::ReadWholeFile(path, text.text, error, signtool::kMaxKeyFileSize)) return Fail("key file: " + error);
+    // An encrypted key states its ID in clear on its first line, so that no
+    // passphrase is needed here; one that is given anyway must open the key,
+    // and the ID stated must be the key's.
+    const std::string stated = signtool::StatedKeyId(text.text);
+    if (!stated.empty() && passphrase_source.file.empty() && signtool::IsEncryptedKeyText(text.text)) {
+      id = stated;
+    } else {
+      signtool::DsaKey key;
+      if (!signtool::ParseKeyText(text, path, signtool::KeyKind::kPublic, key, error, &passphrase_source)) {
+        return Fail(error);
+      }
+      id = signtool::KeyId(key);
+      if (!stated.empty() && stated != id) {
+        return Fail(path + ": its first line states key ID " + stated + ", but the key in it is " + id);
+      }
+    }
   }
   std::printf("%s\n", id.c_str());
   return std::fflush(stdout) == 0 ? 0 : Fail("cannot write the output");

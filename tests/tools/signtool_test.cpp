@@ -121,8 +121,8 @@ class Signtool : public ::testing::Test {
   }
 
   // A failure: status 1, nothing on stdout, one line on stderr that starts
-  // with "signtool: " (after any warnings).
-  void ExpectFailure(const std::vector<std::string>& args, const std::string& what) {
+  // with "signtool: " (after any warnings).  Returns that line.
+  std::string ExpectFailure(const std::vector<std::string>& args, const std::string& what) {
     Outcome o = RunSigntool(dir_, args);
     while (o.err.find(": warning: ") < o.err.find('\n')) o.err.erase(0, o.err.find('\n') + 1);
     EXPECT_EQ(o.status, 1) << what << "\n" << o.err;
@@ -130,6 +130,7 @@ class Signtool : public ::testing::Test {
     EXPECT_EQ(o.err.rfind("signtool: ", 0), 0u) << what << ": " << o.err;
     EXPECT_EQ(std::count(o.err.begin(), o.err.end(), '\n'), 1) << what << ": " << o.err;
     EXPECT_TRUE(!o.err.empty() && o.err.back() == '\n') << what;
+    return o.err;
   }
 
   fs::path dir_;
@@ -221,14 +222,28 @@ TEST_F(Signtool, KeygenMakesASoundKey) {
   ASSERT_EQ(o.status, 0) << o.err;
   EXPECT_EQ(o.err, "");
   EXPECT_EQ(Listing(dir_), (std::set<std::string>{"new.key", "new.pub", "pw"}));
-  // The key's ID, the same from either file, and the configure line.
-  const std::string id = RunSigntool(dir_, {"id", passphrase_option, private_path.string()}).out;
-  EXPECT_EQ(RunSigntool(dir_, {"id", public_path.string()}).out, id);
+  // The key's ID, the same from either file and stated on the first line
+  // of each, so that the encrypted one needs its passphrase only to check
+  // the ID; and the configure line.
+  const std::string id = RunSigntool(dir_, {"id", public_path.string()}).out;
+  EXPECT_EQ(RunSigntool(dir_, {"id", private_path.string()}).out, id);
+  EXPECT_EQ(RunSigntool(dir_, {"id", passphrase_option, private_path.string()}).out, id);
   ASSERT_EQ(id.size(), 17u) << id;
   EXPECT_NE(id, std::string(signtool::kDevelopmentKeyId) + "\n");
+  EXPECT_EQ(ReadFile(public_path).rfind("# signtool public key " + id.substr(0, 16) + ": ", 0), 0u);
   EXPECT_EQ(o.out.rfind("key ID: " + id, 0), 0u) << o.out;
   EXPECT_NE(o.out.find("-DSIGNCHECK_PUBLIC_KEY=" + fs::canonical(public_path).string() + " "), std::string::npos)
       << o.out;
+  std::string restated = ReadFile(private_path);
+  restated.replace(restated.find(id.substr(0, 16)), 16, signtool::kDevelopmentKeyId);
+  WriteFile(dir_ / "restated.key", restated);
+  WriteFile(dir_ / "wrong-pw", "wrong\n");
+  ExpectFailure({"id", passphrase_option, (dir_ / "restated.key").string()}, "id, another ID stated");
+  std::string restated_public = ReadFile(public_path);
+  WriteFile(dir_ / "restated.pub", restated_public.replace(22, 16, signtool::kDevelopmentKeyId));
+  ExpectFailure({"id", (dir_ / "restated.pub").string()}, "id, another ID stated in a public file");
+  ExpectFailure({"id", "--passphrase-file", (dir_ / "wrong-pw").string(), private_path.string()},
+                "id, wrong passphrase");
 
   // The private file is encrypted PKCS#8 that OpenSSL opens with the
   // passphrase, and only with it.
