@@ -224,7 +224,7 @@ TEST_F(Signtool, KeygenMakesASoundKey) {
   EXPECT_EQ(Listing(dir_), (std::set<std::string>{"new.key", "new.pub", "pw"}));
   // The key's ID, the same from either file and stated on the first line
   // of each, so that the encrypted one needs its passphrase only to check
-  // the ID; and the configure line.
+  // the ID; and the configure line, without the tests that need a plain key.
   const std::string id = RunSigntool(dir_, {"id", public_path.string()}).out;
   EXPECT_EQ(RunSigntool(dir_, {"id", private_path.string()}).out, id);
   EXPECT_EQ(RunSigntool(dir_, {"id", passphrase_option, private_path.string()}).out, id);
@@ -232,7 +232,9 @@ TEST_F(Signtool, KeygenMakesASoundKey) {
   EXPECT_NE(id, std::string(signtool::kDevelopmentKeyId) + "\n");
   EXPECT_EQ(ReadFile(public_path).rfind("# signtool public key " + id.substr(0, 16) + ": ", 0), 0u);
   EXPECT_EQ(o.out.rfind("key ID: " + id, 0), 0u) << o.out;
-  EXPECT_NE(o.out.find("-DSIGNCHECK_PUBLIC_KEY=" + fs::canonical(public_path).string() + " "), std::string::npos)
+  EXPECT_NE(
+      o.out.find("-DSIGNCHECK_PUBLIC_KEY=" + fs::canonical(public_path).string() + " -DSIGNCHECK_BUILD_TESTS=OFF\n"),
+      std::string::npos)
       << o.out;
   std::string restated = ReadFile(private_path);
   restated.replace(restated.find(id.substr(0, 16)), 16, signtool::kDevelopmentKeyId);
@@ -634,7 +636,9 @@ TEST_F(Signtool, Passphrases) {
   WriteFile(old_pw, "old one\r\nignored\n");
   WriteFile(new_pw, "new one\n");
   WriteFile(dir_ / "empty", "\n");
-  ExpectFailure({"keygen", key, pub}, "no terminal, no file");
+  const std::string no_terminal = ExpectFailure({"keygen", key, pub}, "no terminal, no file");
+  EXPECT_NE(no_terminal.find("--passphrase-file"), std::string::npos) << no_terminal;
+  EXPECT_NE(no_terminal.find("--no-passphrase"), std::string::npos) << no_terminal;
   ExpectFailure({"keygen", "--passphrase-file", (dir_ / "empty").string(), key, pub}, "empty passphrase");
   EXPECT_EQ(Listing(dir_), (std::set<std::string>{"old", "new", "empty"}));
   ASSERT_EQ(RunSigntool(dir_, {"keygen", "--passphrase-file", old_pw, key, pub}).status, 0);
@@ -652,13 +656,19 @@ TEST_F(Signtool, Passphrases) {
   const std::string before = ReadFile(key);
   ExpectFailure({"passwd", "--passphrase-file", new_pw, "--new-passphrase-file", old_pw, key}, "passwd, wrong");
   EXPECT_EQ(ReadFile(key), before);
-  ASSERT_EQ(RunSigntool(dir_, {"passwd", "--passphrase-file", old_pw, "--new-passphrase-file", new_pw, key}).status, 0);
+  const Outcome changed =
+      RunSigntool(dir_, {"passwd", "--passphrase-file", old_pw, "--new-passphrase-file", new_pw, key});
+  ASSERT_EQ(changed.status, 0);
+  EXPECT_EQ(changed.out, key + " has a new passphrase\n");
   EXPECT_EQ(sign_with(old_pw).status, 1);
   EXPECT_EQ(sign_with(new_pw).status, 0);
   const Outcome plain = RunSigntool(dir_, {"passwd", "--passphrase-file", new_pw, "--no-passphrase", key});
   EXPECT_EQ(plain.status, 0);
+  EXPECT_EQ(plain.out, key + " is now stored without a passphrase\n");
   EXPECT_NE(plain.err.find("warning: "), std::string::npos);
   EXPECT_EQ(RunSigntool(dir_, {"sign", key, list}).status, 0) << "a plain key needs no passphrase";
+  EXPECT_EQ(RunSigntool(dir_, {"passwd", "--new-passphrase-file", old_pw, key}).out, key + " is now encrypted\n");
+  EXPECT_EQ(sign_with(old_pw).status, 0);
   struct stat st;
   ASSERT_EQ(stat(key.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0600u);
