@@ -376,7 +376,7 @@ TEST_F(Signtool, IdOfProgramsForOtherCpus) {
   const std::string id = "0123456789abcdef", program = (dir_ / "program").string();
   for (const bool wide : {false, true}) {
     for (const bool big_endian : {false, true}) {
-      for (const size_t padding : {0, 1}) {
+      for (const size_t padding : {size_t{0}, size_t{1}}) {
         WriteFile(program, ElfWithKeyIdSection(wide, big_endian, id + std::string(1 + padding, '\0')));
         const Outcome o = RunSigntool(dir_, {"id", program});
         EXPECT_EQ(o.out, id + "\n") << (wide ? 64 : 32) << (big_endian ? " MSB" : " LSB") << " +" << padding << ": "
