@@ -393,6 +393,25 @@ void Secret::Clear() {
 
 bool IsEncryptedKeyText(std::string_view text) { return text.find(kEncryptedKeyBegin) != std::string_view::npos; }
 
+std::string StatedKeyId(std::string_view text) {
+  constexpr size_t kIdLength = 16;
+  for (const std::string_view head : {"# signtool private key ", "# signtool public key "}) {
+    if (text.substr(0, head.size()) != head) continue;
+    const std::string_view id = text.substr(head.size(), kIdLength);
+    if (id.size() == kIdLength && id.find_first_not_of("0123456789abcdef") == std::string_view::npos &&
+        text.substr(head.size() + kIdLength, 1) == ":") {
+      return std::string(id);
+    }
+  }
+  return {};
+}
+
+bool ParseKeyText(const Secret& text, const std::string& origin, KeyKind kind, DsaKey& key, std::string& error,
+                  const PassphraseSource* passphrase_source) {
+  if (IsEncryptedKeyText(text.text)) return ParseEncryptedKey(text, origin, kind, passphrase_source, key, error);
+  return ParseKey(text.text, origin, kind, key, error);
+}
+
 bool LoadKey(const std::string& path, KeyKind kind, DsaKey& key, std::string& error,
              const PassphraseSource* passphrase_source) {
   Secret text;
@@ -401,8 +420,7 @@ bool LoadKey(const std::string& path, KeyKind kind, DsaKey& key, std::string& er
     error = "key file: " + error;
     return false;
   }
-  if (IsEncryptedKeyText(text.text)) return ParseEncryptedKey(text, path, kind, passphrase_source, key, error);
-  return ParseKey(text.text, path, kind, key, error);
+  return ParseKeyText(text, path, kind, key, error, passphrase_source);
 }
 
 bool FormatEncryptedKey(const DsaKey& key, const Secret& passphrase, Secret& pem, std::string& error) {
@@ -535,9 +553,9 @@ std::string FormatKey(const DsaKey& key, KeyKind kind) {
   std::string out;
   out.reserve(4096);  // never moved once x is in it: no stray copy of it
   if (kind == KeyKind::kPrivate) {
-    out += "# signtool private key: DSA, 512-bit p, 160-bit q.  Keep it secret.\n";
+    out += "# signtool private key " + KeyId(key) + ": DSA, 512-bit p, 160-bit q.  Keep it secret.\n";
   } else {
-    out += "# signtool public key: DSA, 512-bit p, 160-bit q.\n";
+    out += "# signtool public key " + KeyId(key) + ": DSA, 512-bit p, 160-bit q.\n";
   }
   out += "# Numbers are big-endian hexadecimal.\n";
   out += "p = " + Hex(key.p.get()) + "\n";

@@ -71,8 +71,19 @@ bool ReadPassphrase(const PassphraseSource& source, const std::string& what, boo
 bool LoadKey(const std::string& path, KeyKind kind, DsaKey& key, std::string& error,
              const PassphraseSource* passphrase_source = nullptr);
 
+// Parses the text of a key file of either form, as LoadKey does once it has
+// read the file; `origin` names the file in messages.
+bool ParseKeyText(const Secret& text, const std::string& origin, KeyKind kind, DsaKey& key, std::string& error,
+                  const PassphraseSource* passphrase_source = nullptr);
+
 // True when the file text is an encrypted PEM private key.
 bool IsEncryptedKeyText(std::string_view text);
+
+// The key ID that the first line of a key file written by signtool states
+// ("# signtool private key ID: ..."), or empty when it states none, as in
+// files written before the public file and the plain private one carried it.
+// An encrypted key's ID is readable this way without its passphrase.
+std::string StatedKeyId(std::string_view text);
 
 // The key as encrypted PKCS#8 PEM: AES-256-CBC under a key from scrypt
 // (N = 2^14, r = 8, p = 1, a fresh salt), by OpenSSL's PKCS#8 and PEM
@@ -90,7 +101,8 @@ bool CheckKey(const DsaKey& key, std::string& error);
 // A fresh domain and key pair from OpenSSL's CSPRNG and primality tests.
 bool GenerateKey(DsaKey& key, std::string& error);
 
-// The text of a key file: `name = HEX` lines with a comment header.
+// The text of a key file: `name = HEX` lines after a comment header whose
+// first line states the key's ID.
 std::string FormatKey(const DsaKey& key, KeyKind kind);
 
 // The short ID of a key: the first 16 hex digits of the SHA-256 of
@@ -100,7 +112,8 @@ std::string FormatKey(const DsaKey& key, KeyKind kind);
 std::string KeyId(const DsaKey& key);
 
 // The section of a signcheck program file that holds the ID of its key, 16
-// hex digits and a NUL; FormatConstants puts kKeyId there.
+// hex digits and a NUL (padded by some compilers); FormatConstants puts kKeyId
+// there.
 inline constexpr std::string_view kKeyIdSection = ".signcheck_key_id";
 
 // The ID of keys/development.key, whose private half is public.

@@ -84,14 +84,19 @@ bool ProgramKeyId(std::string_view file, std::string& id, std::string& error) {
     const std::string_view section_names = file.substr(names, names_size);
     const std::string_view section_name = section_names.substr(name, section_names.find('\0', name) - name);
     if (section_name != kKeyIdSection) continue;
+    // The compiler may pad the section past the ID's NUL to its alignment
+    // (g++ for s390x makes it 18 bytes), so the ID ends at its NUL, not at
+    // the section's end.
     constexpr size_t kIdLength = 16;
-    if (size != kIdLength + 1 || offset > file.size() || file.size() - offset < size ||
-        file[offset + kIdLength] != '\0' ||
-        file.substr(offset, kIdLength).find_first_not_of("0123456789abcdef") != std::string_view::npos) {
+    const std::string_view section =
+        offset <= file.size() && file.size() - offset >= size ? file.substr(offset, size) : std::string_view{};
+    const std::string_view text = section.substr(0, section.find('\0'));
+    if (text.size() != kIdLength || text.size() == section.size() ||
+        text.find_first_not_of("0123456789abcdef") != std::string_view::npos) {
       error = "its key ID section does not hold a key ID";
       return false;
     }
-    id = file.substr(offset, kIdLength);
+    id = text;
     return true;
   }
   error = "no key ID section: not a signcheck program, or one built before programs carried their key ID";

@@ -261,12 +261,27 @@ bool PrivateKeyText(const signtool::DsaKey& key, const signtool::PassphraseSourc
          signtool::FormatEncryptedKey(key, passphrase, text, error);
 }
 
+// True when the process has a controlling terminal to ask a passphrase on.
+bool HaveTerminal() {
+  const int tty = open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
+  if (tty < 0) return false;
+  close(tty);
+  return true;
+}
+
 int Keygen(const std::string& private_path, const std::string& public_path,
            const signtool::PassphraseSource* passphrase_source) {
   if (private_path == public_path) return Fail("the private and public files must differ");
   for (const std::string* path : {&private_path, &public_path}) {
     struct stat st;
     if (lstat(path->c_str(), &st) == 0) return Fail(*path + " already exists; not overwriting it");
+  }
+  // Refused before the key is made, naming both ways to go on without a
+  // terminal.
+  if (passphrase_source != nullptr && passphrase_source->file.empty() && !HaveTerminal()) {
+    return Fail(
+        "no terminal to ask for the new key's passphrase: give --passphrase-file FILE, or --no-passphrase for a key "
+        "without one");
   }
   if (passphrase_source == nullptr) {
     Warn("the private key is written without a passphrase: anyone who reads " + private_path + " can sign");
@@ -290,17 +305,18 @@ int Keygen(const std::string& private_path, const std::string& public_path,
     }
   }
   const std::string id = signtool::KeyId(key);
-  const std::string test_key = passphrase_source == nullptr ? Absolute(private_path) : "";
+  // The tests sign unattended: a key without passphrase serves them, and
+  // without one the build leaves them out rather than build them to skip.
+  const std::string tests = passphrase_source == nullptr ? "-DSIGNCHECK_TEST_PRIVATE_KEY=" + Absolute(private_path)
+                                                         : "-DSIGNCHECK_BUILD_TESTS=OFF";
   std::printf(
       "key ID: %s\n"
       "To build a signcheck with this key, in a build folder of its own:\n"
-      "  cmake --preset release -B build/key-%s -DSIGNCHECK_PUBLIC_KEY=%s -DSIGNCHECK_TEST_PRIVATE_KEY=%s\n"
+      "  cmake --preset release -B build/key-%s -DSIGNCHECK_PUBLIC_KEY=%s %s\n"
       "  cmake --build build/key-%s -j2\n",
-      id.c_str(), id.c_str(), Absolute(public_path).c_str(), test_key.c_str(), id.c_str());
+      id.c_str(), id.c_str(), Absolute(public_path).c_str(), tests.c_str(), id.c_str());
   if (passphrase_source != nullptr) {
-    std::printf(
-        "(The tests and the examples sign unattended with a key that has no passphrase; with this key they "
-        "skip.)\n");
+    std::printf("(The tests sign unattended, with a key that has no passphrase: this build leaves them out.)\n");
   }
   std::printf("Keep %s secret; sign with: signtool sign --mode MODE %s FILE\n", private_path.c_str(),
               private_path.c_str());
@@ -312,15 +328,27 @@ int Passwd(const std::string& path, const signtool::PassphraseSource& old_source
   signtool::DsaKey key;
   std::string error;
   mode_t mode = 0600;
-  if (!ReplaceableFile(path, {}, 0600, mode, error) ||
-      !signtool::LoadKey(path, signtool::KeyKind::kPrivate, key, error, &old_source)) {
+  signtool::Secret old_text;
+  old_text.text.reserve(signtool::kMaxKeyFileSize);
+  if (!ReplaceableFile(path, {}, 0600, mode, error)) return Fail(error);
+  if (!signtool::ReadWholeFile(path, old_text.text, error, signtool::kMaxKeyFileSize)) {
+    return Fail("key file: " + error);
+  }
+  const bool was_encrypted = signtool::IsEncryptedKeyText(old_text.text);
+  if (!signtool::ParseKeyText(old_text, path, signtool::KeyKind::kPrivate, key, error, &old_source)) {
     return Fail(error);
   }
+  old_text.Clear();
   if (new_source == nullptr) Warn(path + " is written without a passphrase: anyone who reads it can sign");
   signtool::Secret text;
   if (!PrivateKeyText(key, new_source, path + " (new)", text, error)) return Fail(error);
   InstallCleanupHandlers();
-  return WriteFileAtomically(path, text.text, mode, true, error) ? 0 : Fail(error);
+  if (!WriteFileAtomically(path, text.text, mode, true, error)) return Fail(error);
+  const char* done = new_source == nullptr
+                         ? (was_encrypted ? "is now stored without a passphrase" : "stays without a passphrase")
+                         : (was_encrypted ? "has a new passphrase" : "is now encrypted");
+  std::printf("%s %s\n", path.c_str(), done);
+  return std::fflush(stdout) == 0 ? 0 : Fail("cannot write the output");
 }
 
 // True when the file at path starts like a program file.
@@ -342,9 +370,25 @@ int Id(const std::string& path, const signtool::PassphraseSource& passphrase_sou
     if (!signtool::ReadWholeFile(path, program, error, kMaxProgramSize)) return Fail(error);
     if (!signtool::ProgramKeyId(program, id, error)) return Fail(path + ": " + error);
   } else {
-    signtool::DsaKey key;
-    if (!signtool::LoadKey(path, signtool::KeyKind::kPublic, key, error, &passphrase_source)) return Fail(error);
-    id = signtool::KeyId(key);
+    signtool::Secret text;
+    text.text.reserve(signtool::kMaxKeyFileSize);
+    if (!signtool::ReadWholeFile(path, text.text, error, signtool::kMaxKeyFileSize)) return Fail("key file: " + error);
+    // An encrypted key states its ID in clear on its first line, so that no
+    // passphrase is needed here; one that is given anyway must open the key,
+    // and the ID stated must be the key's.
+    const std::string stated = signtool::StatedKeyId(text.text);
+    if (!stated.empty() && passphrase_source.file.empty() && signtool::IsEncryptedKeyText(text.text)) {
+      id = stated;
+    } else {
+      signtool::DsaKey key;
+      if (!signtool::ParseKeyText(text, path, signtool::KeyKind::kPublic, key, error, &passphrase_source)) {
+        return Fail(error);
+      }
+      id = signtool::KeyId(key);
+      if (!stated.empty() && stated != id) {
+        return Fail(path + ": its first line states key ID " + stated + ", but the key in it is " + id);
+      }
+    }
   }
   std::printf("%s\n", id.c_str());
   return std::fflush(stdout) == 0 ? 0 : Fail("cannot write the output");

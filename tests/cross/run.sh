@@ -2,8 +2,9 @@
 # SPDX-License-Identifier: ISC
 # Cross-builds signcheck and filedigest for each CPU named (default: aarch64,
 # little-endian, and s390x, big-endian) with Debian's cross compilers, and
-# checks them under qemu's user-mode emulator: the shipped examples, then the
-# end-to-end cases against the native release build.
+# checks them under qemu's user-mode emulator: the key ID that signtool reads
+# from each, the shipped examples, then the end-to-end cases against the
+# native release build.
 #   tests/cross/run.sh [ARCH...]          (make cross)
 # Needs g++-aarch64-linux-gnu, g++-s390x-linux-gnu and qemu-user-static.
 set -euo pipefail
@@ -32,6 +33,18 @@ for arch in "$@"; do
   cmake --build --preset "$arch" -j "$jobs" --target signcheck filedigest > /dev/null
   description=$(file -b "build/$arch/signcheck/signcheck")
   echo "signcheck: $(cut -d, -f1,2 <<< "$description"), $(grep -o 'static[-a-z]* linked' <<< "$description")"
+  # signtool reads the key ID out of a program of any ELF class and byte
+  # order: the cross-built signcheck must name the native one's key.
+  if [[ -x build/release/tools/signtool ]]; then
+    native_id=$(build/release/tools/signtool id build/release/nvl/signcheck)
+    cross_id=$(build/release/tools/signtool id "build/$arch/nvl/signcheck") || cross_id=
+    if [[ $cross_id == "$native_id" ]]; then
+      echo "signtool id: $cross_id, as the native signcheck's"
+    else
+      echo "FAIL: signtool id build/$arch/nvl/signcheck gave '$cross_id', not the native $native_id"
+      status=1
+    fi
+  fi
   # The programs are static, so the emulator needs no target libraries.
   if output=$(examples/check-all.sh "build/$arch" "$emulator"); then
     tail -n 1 <<< "$output"

@@ -3,6 +3,7 @@
 // ones, keygen writes a sound key without ever overwriting a file, every bad
 // input is one "signtool: " line on stderr with status 1, and `sign` makes a
 // signature that the verification accepts.
+#include <elf.h>
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -13,6 +14,7 @@
 #include <openssl/pem.h>
 
 #include <algorithm>
+#include <cstddef>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -119,8 +121,8 @@ class Signtool : public ::testing::Test {
   }
 
   // A failure: status 1, nothing on stdout, one line on stderr that starts
-  // with "signtool: " (after any warnings).
-  void ExpectFailure(const std::vector<std::string>& args, const std::string& what) {
+  // with "signtool: " (after any warnings).  Returns that line.
+  std::string ExpectFailure(const std::vector<std::string>& args, const std::string& what) {
     Outcome o = RunSigntool(dir_, args);
     while (o.err.find(": warning: ") < o.err.find('\n')) o.err.erase(0, o.err.find('\n') + 1);
     EXPECT_EQ(o.status, 1) << what << "\n" << o.err;
@@ -128,6 +130,7 @@ class Signtool : public ::testing::Test {
     EXPECT_EQ(o.err.rfind("signtool: ", 0), 0u) << what << ": " << o.err;
     EXPECT_EQ(std::count(o.err.begin(), o.err.end(), '\n'), 1) << what << ": " << o.err;
     EXPECT_TRUE(!o.err.empty() && o.err.back() == '\n') << what;
+    return o.err;
   }
 
   fs::path dir_;
@@ -219,14 +222,30 @@ TEST_F(Signtool, KeygenMakesASoundKey) {
   ASSERT_EQ(o.status, 0) << o.err;
   EXPECT_EQ(o.err, "");
   EXPECT_EQ(Listing(dir_), (std::set<std::string>{"new.key", "new.pub", "pw"}));
-  // The key's ID, the same from either file, and the configure line.
-  const std::string id = RunSigntool(dir_, {"id", passphrase_option, private_path.string()}).out;
-  EXPECT_EQ(RunSigntool(dir_, {"id", public_path.string()}).out, id);
+  // The key's ID, the same from either file and stated on the first line
+  // of each, so that the encrypted one needs its passphrase only to check
+  // the ID; and the configure line, without the tests that need a plain key.
+  const std::string id = RunSigntool(dir_, {"id", public_path.string()}).out;
+  EXPECT_EQ(RunSigntool(dir_, {"id", private_path.string()}).out, id);
+  EXPECT_EQ(RunSigntool(dir_, {"id", passphrase_option, private_path.string()}).out, id);
   ASSERT_EQ(id.size(), 17u) << id;
   EXPECT_NE(id, std::string(signtool::kDevelopmentKeyId) + "\n");
+  EXPECT_EQ(ReadFile(public_path).rfind("# signtool public key " + id.substr(0, 16) + ": ", 0), 0u);
   EXPECT_EQ(o.out.rfind("key ID: " + id, 0), 0u) << o.out;
-  EXPECT_NE(o.out.find("-DSIGNCHECK_PUBLIC_KEY=" + fs::canonical(public_path).string() + " "), std::string::npos)
+  EXPECT_NE(
+      o.out.find("-DSIGNCHECK_PUBLIC_KEY=" + fs::canonical(public_path).string() + " -DSIGNCHECK_BUILD_TESTS=OFF\n"),
+      std::string::npos)
       << o.out;
+  std::string restated = ReadFile(private_path);
+  restated.replace(restated.find(id.substr(0, 16)), 16, signtool::kDevelopmentKeyId);
+  WriteFile(dir_ / "restated.key", restated);
+  WriteFile(dir_ / "wrong-pw", "wrong\n");
+  ExpectFailure({"id", passphrase_option, (dir_ / "restated.key").string()}, "id, another ID stated");
+  std::string restated_public = ReadFile(public_path);
+  WriteFile(dir_ / "restated.pub", restated_public.replace(22, 16, signtool::kDevelopmentKeyId));
+  ExpectFailure({"id", (dir_ / "restated.pub").string()}, "id, another ID stated in a public file");
+  ExpectFailure({"id", "--passphrase-file", (dir_ / "wrong-pw").string(), private_path.string()},
+                "id, wrong passphrase");
 
   // The private file is encrypted PKCS#8 that OpenSSL opens with the
   // passphrase, and only with it.
@@ -316,6 +335,60 @@ TEST_F(Signtool, IdAndVersion) {
   const Outcome version = RunSigntool(dir_, {"--version"});
   EXPECT_EQ(version.status, 0);
   EXPECT_EQ(version.out, "signtool " SIGNTOOL_VERSION "\n");
+}
+
+// A minimal ELF image of either class and byte order whose section table
+// holds the section names and a key ID section with `content`.
+std::string ElfWithKeyIdSection(bool wide, bool big_endian, const std::string& content) {
+  const size_t address = wide ? 8 : 4, entry_size = wide ? sizeof(Elf64_Shdr) : sizeof(Elf32_Shdr);
+  const std::string names = std::string("\0.shstrtab\0", 11) + std::string(signtool::kKeyIdSection) + '\0';
+  const size_t names_at = wide ? sizeof(Elf64_Ehdr) : sizeof(Elf32_Ehdr), content_at = names_at + names.size();
+  const size_t table_at = content_at + content.size();
+  std::string image(table_at + 3 * entry_size, '\0');
+  const auto put = [&](size_t at, size_t size, uint64_t value) {
+    for (size_t i = 0; i < size; ++i) image[at + (big_endian ? size - 1 - i : i)] = static_cast<char>(value >> 8 * i);
+  };
+  image.replace(0, SELFMAG, ELFMAG);
+  image[EI_CLASS] = wide ? ELFCLASS64 : ELFCLASS32;
+  image[EI_DATA] = big_endian ? ELFDATA2MSB : ELFDATA2LSB;
+  image[EI_VERSION] = EV_CURRENT;
+  put(wide ? offsetof(Elf64_Ehdr, e_shoff) : offsetof(Elf32_Ehdr, e_shoff), address, table_at);
+  put(wide ? offsetof(Elf64_Ehdr, e_shentsize) : offsetof(Elf32_Ehdr, e_shentsize), 2, entry_size);
+  put(wide ? offsetof(Elf64_Ehdr, e_shnum) : offsetof(Elf32_Ehdr, e_shnum), 2, 3);
+  put(wide ? offsetof(Elf64_Ehdr, e_shstrndx) : offsetof(Elf32_Ehdr, e_shstrndx), 2, 1);
+  // Section 0 stays the null section.
+  const uint64_t sections[2][3] = {{1, names_at, names.size()}, {11, content_at, content.size()}};
+  for (size_t i = 0; i < 2; ++i) {
+    const size_t header = table_at + (i + 1) * entry_size;
+    put(header + (wide ? offsetof(Elf64_Shdr, sh_name) : offsetof(Elf32_Shdr, sh_name)), 4, sections[i][0]);
+    put(header + (wide ? offsetof(Elf64_Shdr, sh_offset) : offsetof(Elf32_Shdr, sh_offset)), address, sections[i][1]);
+    put(header + (wide ? offsetof(Elf64_Shdr, sh_size) : offsetof(Elf32_Shdr, sh_size)), address, sections[i][2]);
+  }
+  image.replace(names_at, names.size(), names);
+  image.replace(content_at, content.size(), content);
+  return image;
+}
+
+// Programs of every ELF class and byte order name their key, the ID's
+// section padded past its NUL or not (g++ for s390x pads it to 18 bytes);
+// a section with anything but 16 hex digits and a NUL is refused.
+TEST_F(Signtool, IdOfProgramsForOtherCpus) {
+  const std::string id = "0123456789abcdef", program = (dir_ / "program").string();
+  for (const bool wide : {false, true}) {
+    for (const bool big_endian : {false, true}) {
+      for (const size_t padding : {size_t{0}, size_t{1}}) {
+        WriteFile(program, ElfWithKeyIdSection(wide, big_endian, id + std::string(1 + padding, '\0')));
+        const Outcome o = RunSigntool(dir_, {"id", program});
+        EXPECT_EQ(o.out, id + "\n") << (wide ? 64 : 32) << (big_endian ? " MSB" : " LSB") << " +" << padding << ": "
+                                    << o.err;
+      }
+    }
+  }
+  for (const std::string& content : {id, id.substr(1) + std::string(2, '\0'), id + "0" + '\0',
+                                     "0123456789ABCDEF" + std::string(1, '\0'), std::string()}) {
+    WriteFile(program, ElfWithKeyIdSection(true, true, content));
+    ExpectFailure({"id", program}, "key ID section of " + std::to_string(content.size()) + " bytes");
+  }
 }
 
 // The ID that configure prints (cmake/KeyId.cmake) is the one signtool
@@ -563,7 +636,9 @@ TEST_F(Signtool, Passphrases) {
   WriteFile(old_pw, "old one\r\nignored\n");
   WriteFile(new_pw, "new one\n");
   WriteFile(dir_ / "empty", "\n");
-  ExpectFailure({"keygen", key, pub}, "no terminal, no file");
+  const std::string no_terminal = ExpectFailure({"keygen", key, pub}, "no terminal, no file");
+  EXPECT_NE(no_terminal.find("--passphrase-file"), std::string::npos) << no_terminal;
+  EXPECT_NE(no_terminal.find("--no-passphrase"), std::string::npos) << no_terminal;
   ExpectFailure({"keygen", "--passphrase-file", (dir_ / "empty").string(), key, pub}, "empty passphrase");
   EXPECT_EQ(Listing(dir_), (std::set<std::string>{"old", "new", "empty"}));
   ASSERT_EQ(RunSigntool(dir_, {"keygen", "--passphrase-file", old_pw, key, pub}).status, 0);
@@ -581,13 +656,19 @@ TEST_F(Signtool, Passphrases) {
   const std::string before = ReadFile(key);
   ExpectFailure({"passwd", "--passphrase-file", new_pw, "--new-passphrase-file", old_pw, key}, "passwd, wrong");
   EXPECT_EQ(ReadFile(key), before);
-  ASSERT_EQ(RunSigntool(dir_, {"passwd", "--passphrase-file", old_pw, "--new-passphrase-file", new_pw, key}).status, 0);
+  const Outcome changed =
+      RunSigntool(dir_, {"passwd", "--passphrase-file", old_pw, "--new-passphrase-file", new_pw, key});
+  ASSERT_EQ(changed.status, 0);
+  EXPECT_EQ(changed.out, key + " has a new passphrase\n");
   EXPECT_EQ(sign_with(old_pw).status, 1);
   EXPECT_EQ(sign_with(new_pw).status, 0);
   const Outcome plain = RunSigntool(dir_, {"passwd", "--passphrase-file", new_pw, "--no-passphrase", key});
   EXPECT_EQ(plain.status, 0);
+  EXPECT_EQ(plain.out, key + " is now stored without a passphrase\n");
   EXPECT_NE(plain.err.find("warning: "), std::string::npos);
   EXPECT_EQ(RunSigntool(dir_, {"sign", key, list}).status, 0) << "a plain key needs no passphrase";
+  EXPECT_EQ(RunSigntool(dir_, {"passwd", "--new-passphrase-file", old_pw, key}).out, key + " is now encrypted\n");
+  EXPECT_EQ(sign_with(old_pw).status, 0);
   struct stat st;
   ASSERT_EQ(stat(key.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0600u);
