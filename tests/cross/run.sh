@@ -17,7 +17,7 @@ jobs=${JOBS:-$(nproc)}
 # signs the generated cases.
 cmake --preset release -DSIGNCHECK_WERROR="$werror" > /dev/null
 native_targets=(signcheck filedigest)
-[[ -d build/release/tools ]] && native_targets+=(signtool)
+[[ -d build/release/signtool ]] && native_targets+=(signtool)
 cmake --build --preset release -j "$jobs" --target "${native_targets[@]}" > /dev/null
 
 status=0
@@ -35,13 +35,13 @@ for arch in "$@"; do
   echo "signcheck: $(cut -d, -f1,2 <<< "$description"), $(grep -o 'static[-a-z]* linked' <<< "$description")"
   # signtool reads the key ID out of a program of any ELF class and byte
   # order: the cross-built signcheck must name the native one's key.
-  if [[ -x build/release/tools/signtool ]]; then
-    native_id=$(build/release/tools/signtool id build/release/nvl/signcheck)
-    cross_id=$(build/release/tools/signtool id "build/$arch/nvl/signcheck") || cross_id=
+  if [[ -x build/release/signtool/signtool ]]; then
+    native_id=$(build/release/signtool/signtool id build/release/signcheck/signcheck)
+    cross_id=$(build/release/signtool/signtool id "build/$arch/signcheck/signcheck") || cross_id=
     if [[ $cross_id == "$native_id" ]]; then
       echo "signtool id: $cross_id, as the native signcheck's"
     else
-      echo "FAIL: signtool id build/$arch/nvl/signcheck gave '$cross_id', not the native $native_id"
+      echo "FAIL: signtool id build/$arch/signcheck/signcheck gave '$cross_id', not the native $native_id"
       status=1
     fi
   fi
