@@ -82,7 +82,7 @@ TEST(KeyringTest, AFileSignedByAnyKeyOfTheRingPassesAndNamesIt) {
     Ring ring(size);
     Result result;
     for (size_t signer = 0; signer < 8; ++signer) {
-      const int expected = signer < size ? SIGNCHECK_OK : SIGNCHECK_BAD_SIGNATURE;
+      const int expected = signer < size ? int{SIGNCHECK_OK} : int{SIGNCHECK_BAD_SIGNATURE};
       EXPECT_EQ(result.Check(&ring, SignedLst(Keys()[signer])), expected) << size << " keys, signed by " << signer;
       EXPECT_EQ(result.KeyId(), signer < size ? Keys()[signer].id : "(none)");
     }

@@ -140,7 +140,7 @@ TEST(TaggedListTest, LongLinesReadFromAFileAsFromMemory) {
       FILE* stream = std::fopen(dir.Write("long.nvl", file).c_str(), "rb");
       ASSERT_NE(stream, nullptr);
       const Outcome from_file =
-          Capture([&](FILE* out) { return TaggedStreamCheckSign(stream, "list.nvl", "url=", out); });
+          Capture([&](FILE* out) { return TaggedStreamCheckSign(stream, "list.nvl", CheckMode::kNvl, out); });
       std::fclose(stream);
       EXPECT_EQ(from_file.status, in_memory.status) << length;
       EXPECT_EQ(from_file.output, in_memory.output) << length;
