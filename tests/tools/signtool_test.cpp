@@ -563,9 +563,15 @@ TEST_F(Signtool, Passphrases) {
   WriteFile(old_pw, "old one\r\nignored\n");
   WriteFile(new_pw, "new one\n");
   WriteFile(dir_ / "empty", "\n");
+  WriteFile(dir_ / "long", std::string(1024, 'a') + "\n");  // refused, never cut to 1023 bytes
   ExpectFailure({"keygen", key, pub}, "no terminal, no file");
   ExpectFailure({"keygen", "--passphrase-file", (dir_ / "empty").string(), key, pub}, "empty passphrase");
-  EXPECT_EQ(Listing(dir_), (std::set<std::string>{"old", "new", "empty"}));
+  ExpectFailure({"keygen", "--passphrase-file", (dir_ / "long").string(), key, pub}, "1024-byte passphrase");
+  EXPECT_EQ(Listing(dir_), (std::set<std::string>{"old", "new", "empty", "long"}));
+  WriteFile(dir_ / "long", std::string(1023, 'a') + "\r\n");  // the longest, its CR LF not counted
+  ASSERT_EQ(RunSigntool(dir_, {"keygen", "--passphrase-file", (dir_ / "long").string(), key, pub}).status, 0);
+  fs::remove(key);
+  fs::remove(pub);
   ASSERT_EQ(RunSigntool(dir_, {"keygen", "--passphrase-file", old_pw, key, pub}).status, 0);
   WriteFile(dir_ / "list", "url=https://example.invalid/\r\n");
   const std::string list = (dir_ / "list").string(), out = (dir_ / "list.nvl").string();
