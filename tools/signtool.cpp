@@ -6,6 +6,7 @@
 #include <getopt.h>
 #include <signal.h>
 #include <strings.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -15,7 +16,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <exception>
+#include <map>
 #include <new>
 #include <string>
 #include <string_view>
@@ -141,36 +144,93 @@ std::string DirectoryOf(const std::string& path) {
   return slash == 0 ? "/" : path.substr(0, slash);
 }
 
+// A temporary name next to path: ".NAME." and six random letters or digits.
+std::string TemporaryNameFor(const std::string& path) {
+  static constexpr char kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  const size_t slash = path.find_last_of('/');
+  std::string name = (slash == std::string::npos ? std::string() : path.substr(0, slash + 1)) + "." +
+                     path.substr(slash == std::string::npos ? 0 : slash + 1) + ".";
+  unsigned char random[6] = {};
+  if (getrandom(random, sizeof random, 0) != static_cast<ssize_t>(sizeof random)) {
+    // Uniqueness is all that is needed here; EEXIST makes the caller retry.
+    const auto seed = static_cast<unsigned long>(getpid()) ^ static_cast<unsigned long>(time(nullptr));
+    for (size_t i = 0; i < sizeof random; ++i) random[i] = static_cast<unsigned char>(seed >> (5 * i));
+  }
+  for (const unsigned char byte : random) name += kLetters[byte % (sizeof kLetters - 1)];
+  return name;
+}
+
+// Gives an unnamed file (O_TMPFILE) the name `name`.  The /proc link needs
+// no privilege; AT_EMPTY_PATH serves where /proc is not mounted.
+int LinkUnnamedFile(int fd, const std::string& name) {
+  const std::string self = "/proc/self/fd/" + std::to_string(fd);
+  if (linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0) return 0;
+  if (errno != ENOENT || access("/proc/self/fd", F_OK) == 0) return -1;
+  return linkat(fd, "", AT_FDCWD, name.c_str(), AT_EMPTY_PATH);
+}
+
+std::string NotRegularFileMessage(const std::string& path) { return path + " is not a regular file; not replacing it"; }
+
 // Writes a new file whole or not at all.  The text goes to an unnamed file
-// in the target's directory (O_TMPFILE), linked to the name once complete,
-// so an interruption leaves nothing; where the file system has no unnamed
-// files, a named temporary file takes its place, removed on every path and
-// by the signal handlers.  With replace, an existing file is replaced
-// (rename); without, it is never touched (link fails with EEXIST).
+// in the target's directory (O_TMPFILE), which gets a name only once it is
+// complete and synced, so an interruption leaves nothing.  With replace, an
+// existing regular file is replaced by linking the new one to a temporary
+// name and renaming that over it, signals blocked in between; the new file
+// takes the old one's owner and group (or the file is not replaced, rather
+// than change who may read it).  Without replace, an existing file is never
+// touched (link fails with EEXIST).  Where the file system has no unnamed
+// files, a named temporary file takes their place, removed on every path
+// and by the signal handlers.
 bool WriteFileAtomically(const std::string& path, std::string_view text, mode_t mode, bool replace,
                          std::string& error) {
-  const std::string dir = DirectoryOf(path);
-  int fd = replace ? -1 : open(dir.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, mode);
-  std::string temp;
+  struct stat old;
+  const bool replacing = replace && lstat(path.c_str(), &old) == 0;
+  if (replacing && !S_ISREG(old.st_mode)) {
+    error = NotRegularFileMessage(path);
+    return false;
+  }
+  int fd = open(DirectoryOf(path).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, mode);
+  std::string temp;  // the file's name while it is not yet at path
   if (fd < 0) {
-    const size_t slash = path.find_last_of('/');
-    temp = (slash == std::string::npos ? std::string() : path.substr(0, slash + 1)) + "." +
-           path.substr(slash == std::string::npos ? 0 : slash + 1) + ".XXXXXX";
     BlockSignals blocked;
-    fd = mkostemp(temp.data(), O_CLOEXEC);
+    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+      temp = TemporaryNameFor(path);
+      fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+      if (fd < 0 && errno != EEXIST) break;
+    }
     if (fd >= 0) SetCleanup(0, temp);
   }
   if (fd < 0) {
     error = "cannot create " + path + ": " + std::strerror(errno);
     return false;
   }
+  struct stat created;
+  if (replacing && fstat(fd, &created) == 0 && (created.st_uid != old.st_uid || created.st_gid != old.st_gid) &&
+      fchown(fd, old.st_uid, old.st_gid) != 0) {
+    error = "cannot give the new " + path + " the owner and group of the old one (" + std::to_string(old.st_uid) + ":" +
+            std::to_string(old.st_gid) + "): " + std::strerror(errno) + "; not replacing it";
+    BlockSignals blocked;
+    close(fd);
+    if (!temp.empty()) unlink(temp.c_str());
+    g_cleanup_set[0] = 0;
+    return false;
+  }
   bool ok = fchmod(fd, mode) == 0 && WriteAll(fd, text) && fsync(fd) == 0;
   int saved = errno;
+  BlockSignals blocked;
   if (ok && temp.empty()) {
-    const std::string self = "/proc/self/fd/" + std::to_string(fd);
-    if (linkat(AT_FDCWD, self.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) != 0) {
+    int linked = replace ? -1 : LinkUnnamedFile(fd, path);
+    for (int attempt = 0; replace && attempt < 100 && linked != 0; ++attempt) {
+      temp = TemporaryNameFor(path);
+      linked = LinkUnnamedFile(fd, temp);
+      if (linked != 0 && errno != EEXIST) break;
+    }
+    if (linked != 0) {
       ok = false;
       saved = errno;
+      temp.clear();
+    } else if (replace) {
+      SetCleanup(0, temp);
     }
   }
   if (close(fd) != 0 && ok) {
@@ -182,7 +242,6 @@ bool WriteFileAtomically(const std::string& path, std::string_view text, mode_t 
       ok = false;
       saved = errno;
     }
-    BlockSignals blocked;
     if (!ok || !replace) unlink(temp.c_str());
     g_cleanup_set[0] = 0;
   }
@@ -193,11 +252,28 @@ bool WriteFileAtomically(const std::string& path, std::string_view text, mode_t 
   return ok;
 }
 
+// The files a command reads, by device and inode, each with the name it
+// was given; "-" and names that do not open are left out.
+using FileIdentity = std::pair<dev_t, ino_t>;
+using InputFiles = std::map<FileIdentity, std::string>;
+
+InputFiles IdentifyInputs(const std::vector<std::string>& paths) {
+  InputFiles inputs;
+  for (const std::string& path : paths) {
+    struct stat st;
+    if (!path.empty() && path != "-" && stat(path.c_str(), &st) == 0)
+      inputs.emplace(FileIdentity{st.st_dev, st.st_ino}, path);
+  }
+  return inputs;
+}
+
 // Checks that path may be replaced by a new file and gives the mode that file
-// takes: the replaced file's, or for a new one what the umask lets through of
-// `fresh`.  A symbolic link is refused rather than replaced or written
-// through, and so is a file that is also one of the inputs.
-bool ReplaceableFile(const std::string& path, const std::vector<std::string>& inputs, mode_t fresh, mode_t& mode,
+// takes: the replaced file's permission bits (setuid, setgid and sticky
+// dropped), or for a new one what the umask lets through of `fresh`.  A
+// symbolic link is refused rather than replaced or written through, and so
+// is anything but a regular file (a device, a FIFO) and a file that is also
+// one of the inputs.
+bool ReplaceableFile(const std::string& path, const InputFiles& inputs, mode_t fresh, mode_t& mode,
                      std::string& error) {
   struct stat target;
   if (lstat(path.c_str(), &target) != 0) {
@@ -210,14 +286,15 @@ bool ReplaceableFile(const std::string& path, const std::vector<std::string>& in
     error = path + " is a symbolic link; not replacing it (name the file it points to)";
     return false;
   }
-  for (const std::string& input : inputs) {
-    struct stat st;
-    if (input != "-" && stat(input.c_str(), &st) == 0 && st.st_dev == target.st_dev && st.st_ino == target.st_ino) {
-      error = path + " is " + input + "; not replacing an input (give another output file)";
-      return false;
-    }
+  if (!S_ISREG(target.st_mode)) {
+    error = NotRegularFileMessage(path);
+    return false;
   }
-  mode = target.st_mode & 07777;
+  if (const auto input = inputs.find({target.st_dev, target.st_ino}); input != inputs.end()) {
+    error = path + " is " + input->second + "; not replacing an input (give another output file)";
+    return false;
+  }
+  mode = target.st_mode & 0777;
   return true;
 }
 
@@ -376,7 +453,10 @@ int Sign(const SignOptions& options) {
   std::string error;
   const bool to_file = !options.output.empty() && options.output != "-";
   mode_t mode = 0;
-  if (to_file && !ReplaceableFile(options.output, {options.private_path, options.input_path}, 0666, mode, error)) {
+  if (to_file &&
+      !ReplaceableFile(options.output,
+                       IdentifyInputs({options.private_path, options.input_path, options.passphrase_source.file}), 0666,
+                       mode, error)) {
     return Fail(error);
   }
   signtool::DsaKey key;
