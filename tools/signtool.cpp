@@ -49,7 +49,9 @@ const Command kCommands[] = {
      "signtool passwd [--passphrase-file FILE] [--new-passphrase-file FILE | --no-passphrase] PRIVATE_FILE\n"},
     {"id", "signtool id [--passphrase-file FILE] KEY_FILE|PROGRAM\n"},
     {"constants", "signtool constants PUBLIC_FILE\n"},
-    {"sign", "signtool sign [--mode nvl|msg|lst|url] [-o OUT] [--passphrase-file FILE] PRIVATE_FILE FILE|-\n"},
+    {"sign",
+     "signtool sign [--mode nvl|msg|lst|url] [-o OUT] [--passphrase-file FILE] PRIVATE_FILE FILE|-\n"
+     "       signtool sign --mode nvl|msg|lst|url --output-dir DIR [--passphrase-file FILE] PRIVATE_FILE FILE...\n"},
     {"verify", "signtool verify --mode nvl|msg|lst|url PUBLIC_FILE FILE|-\n"},
 };
 
@@ -443,26 +445,20 @@ int Constants(const std::string& public_path) {
 }
 
 struct SignOptions {
-  std::string mode;    // empty: the bare signature text
-  std::string output;  // empty or "-": standard output
-  std::string private_path, input_path;
+  std::string mode;        // empty: the bare signature text
+  std::string output;      // empty or "-": standard output
+  std::string output_dir;  // set: every input signed into it, under its own name
+  std::string private_path;
+  std::vector<std::string> input_paths;  // one, but for output_dir
   signtool::PassphraseSource passphrase_source;
 };
 
-int Sign(const SignOptions& options) {
-  std::string error;
-  const bool to_file = !options.output.empty() && options.output != "-";
-  mode_t mode = 0;
-  if (to_file &&
-      !ReplaceableFile(options.output,
-                       IdentifyInputs({options.private_path, options.input_path, options.passphrase_source.file}), 0666,
-                       mode, error)) {
-    return Fail(error);
-  }
-  signtool::DsaKey key;
-  if (!LoadKeyOrHint(options.private_path, signtool::KeyKind::kPrivate, &options.passphrase_source, options.input_path,
-                     key, error)) {
-    return Fail(error);
+// Loads the private key, warning when it is the development key or when
+// others may read its file.  `other` is an input, for the swapped-operands hint.
+bool LoadSigningKey(const SignOptions& options, signtool::DsaKey& key, std::string& error) {
+  if (!LoadKeyOrHint(options.private_path, signtool::KeyKind::kPrivate, &options.passphrase_source,
+                     options.input_paths.front(), key, error)) {
+    return false;
   }
   if (signtool::KeyId(key) == signtool::kDevelopmentKeyId) {
     Warn(
@@ -471,12 +467,19 @@ int Sign(const SignOptions& options) {
   } else if (struct stat st; stat(options.private_path.c_str(), &st) == 0 && (st.st_mode & 0044) != 0) {
     Warn(options.private_path + " is readable by others; chmod 600 it and consider the key exposed");
   }
-  std::string input;
-  if (!signtool::ReadWholeFile(options.input_path, input, error)) return Fail(error);
+  return true;
+}
 
-  std::string output;
-  if (options.mode.empty()) {
-    if (!signtool::SignatureText(key, input.data(), input.size(), output, error)) return Fail(error);
+// Reads one input and gives its signed text: in the layout of the mode, or
+// without one the bare signature text and a line feed.  The error names
+// the input.
+bool SignFile(const signtool::DsaKey& key, const std::string& mode, const std::string& input_path, std::string& output,
+              std::string& error) {
+  std::string input;
+  if (!signtool::ReadWholeFile(input_path, input, error)) return false;  // the message names the file
+  bool ok = true;
+  if (mode.empty()) {
+    ok = signtool::SignatureText(key, input.data(), input.size(), output, error);
     output += '\n';
   } else {
     bool signing_failed = false;
@@ -485,11 +488,27 @@ int Sign(const SignOptions& options) {
       if (!signtool::SignatureText(key, bytes.data(), bytes.size(), text, error)) signing_failed = true;
       return text;
     };
-    if (!SignInLayout(options.mode, input, sign_text, output, error) || signing_failed) {
-      return Fail((options.input_path == "-" ? "standard input" : options.input_path) + ": " + error);
-    }
+    ok = SignInLayout(mode, input, sign_text, output, error) && !signing_failed;
   }
-  std::string().swap(input);
+  if (!ok) error = (input_path == "-" ? "standard input" : input_path) + ": " + error;
+  return ok;
+}
+
+int Sign(const SignOptions& options) {
+  std::string error;
+  const bool to_file = !options.output.empty() && options.output != "-";
+  const std::string& input_path = options.input_paths.front();
+  mode_t mode = 0;
+  if (to_file && !ReplaceableFile(options.output,
+                                  IdentifyInputs({options.private_path, input_path, options.passphrase_source.file}),
+                                  0666, mode, error)) {
+    return Fail(error);
+  }
+  signtool::DsaKey key;
+  std::string output;
+  if (!LoadSigningKey(options, key, error) || !SignFile(key, options.mode, input_path, output, error)) {
+    return Fail(error);
+  }
   if (to_file) {
     InstallCleanupHandlers();
     return WriteFileAtomically(options.output, output, mode, true, error) ? 0 : Fail(error);
@@ -498,6 +517,55 @@ int Sign(const SignOptions& options) {
     return Fail("cannot write the output");
   }
   return 0;
+}
+
+// Signs every input into the output directory, under its own name, with
+// the key loaded once.  Names that clash, and outputs that would replace
+// an input, the key or something other than a regular file, stop the
+// command before anything is written; an input refused for its content is
+// named and the others go on.
+int SignIntoDirectory(const SignOptions& options) {
+  struct stat dir;
+  if (stat(options.output_dir.c_str(), &dir) != 0) {
+    return Fail("cannot use the output directory " + options.output_dir + ": " + std::strerror(errno));
+  }
+  if (!S_ISDIR(dir.st_mode)) return Fail(options.output_dir + " is not a directory");
+  std::vector<std::string> reads = options.input_paths;
+  reads.push_back(options.private_path);
+  reads.push_back(options.passphrase_source.file);
+  const InputFiles inputs = IdentifyInputs(reads);
+  std::map<std::string, const std::string*> input_of_name;
+  std::vector<std::string> outputs;
+  std::vector<mode_t> modes;
+  std::string error;
+  for (const std::string& input : options.input_paths) {
+    const std::string name = input.substr(input.find_last_of('/') + 1);
+    const std::string output = options.output_dir + "/" + name;
+    if (name.empty() || name == "." || name == "..") return Fail(input + " does not name a file");
+    if (const auto [earlier, added] = input_of_name.emplace(name, &input); !added) {
+      return Fail(*earlier->second + " and " + input + " would both be written to " + output);
+    }
+    mode_t mode = 0;
+    if (!ReplaceableFile(output, inputs, 0666, mode, error)) return Fail(error);
+    outputs.push_back(output);
+    modes.push_back(mode);
+  }
+  signtool::DsaKey key;
+  if (!LoadSigningKey(options, key, error)) return Fail(error);
+  InstallCleanupHandlers();
+  size_t signed_count = 0;
+  for (size_t i = 0; i < outputs.size(); ++i) {
+    std::string output;
+    if (SignFile(key, options.mode, options.input_paths[i], output, error) &&
+        WriteFileAtomically(outputs[i], output, modes[i], true, error)) {
+      ++signed_count;
+    } else {
+      Fail(error);
+    }
+  }
+  std::printf("signed %zu of %zu files into %s\n", signed_count, outputs.size(), options.output_dir.c_str());
+  if (std::fflush(stdout) != 0) return Fail("cannot write the output");
+  return signed_count == outputs.size() ? 0 : kFailure;
 }
 
 int Verify(const std::string& mode, const std::string& public_path, const std::string& path) {
@@ -530,11 +598,12 @@ enum Option {
   kPassphraseFile = 256,
   kNewPassphraseFile,
   kNoPassphrase,
+  kOutputDir,
 };
 
 struct Parsed {
   std::vector<std::string> operands;
-  std::string mode, output, passphrase_file, new_passphrase_file;
+  std::string mode, output, output_dir, passphrase_file, new_passphrase_file;
   bool no_passphrase = false;
   bool help = false;
 };
@@ -550,6 +619,7 @@ bool ParseArguments(int argc, char** argv, const std::vector<Option>& allowed, P
       {"passphrase-file", required_argument, nullptr, kPassphraseFile},
       {"new-passphrase-file", required_argument, nullptr, kNewPassphraseFile},
       {"no-passphrase", no_argument, nullptr, kNoPassphrase},
+      {"output-dir", required_argument, nullptr, kOutputDir},
       {nullptr, 0, nullptr, 0},
   };
   optind = 0;  // a fresh scan, with GNU's argument permutation
@@ -589,6 +659,7 @@ bool ParseArguments(int argc, char** argv, const std::vector<Option>& allowed, P
       case kPassphraseFile: parsed.passphrase_file = optarg; break;
       case kNewPassphraseFile: parsed.new_passphrase_file = optarg; break;
       case kNoPassphrase: parsed.no_passphrase = true; break;
+      case kOutputDir: parsed.output_dir = optarg; break;
       default: break;
     }
   }
@@ -619,7 +690,7 @@ int RunCommand(const Command& command, int argc, char** argv) {
   if (name == "keygen") allowed = {kHelp, kPassphraseFile, kNoPassphrase};
   if (name == "passwd") allowed = {kHelp, kPassphraseFile, kNewPassphraseFile, kNoPassphrase};
   if (name == "id") allowed = {kHelp, kPassphraseFile};
-  if (name == "sign") allowed = {kHelp, kMode, kOutput, kPassphraseFile};
+  if (name == "sign") allowed = {kHelp, kMode, kOutput, kPassphraseFile, kOutputDir};
   if (name == "verify") allowed = {kHelp, kMode};
   if (!ParseArguments(argc, argv, allowed, parsed, status)) return status;
   if (parsed.help) return PrintUsage(&command);
@@ -649,8 +720,17 @@ int RunCommand(const Command& command, int argc, char** argv) {
     return Constants(args[0]);
   }
   if (name == "sign") {
-    if (!Operands(args, {"private key file", "input file"}, status)) return status;
-    return Sign({parsed.mode, parsed.output, args[0], args[1], source});
+    if (parsed.output_dir.empty()) {
+      if (!Operands(args, {"private key file", "input file"}, status)) return status;
+      return Sign({parsed.mode, parsed.output, "", args[0], {args[1]}, source});
+    }
+    if (!parsed.output.empty()) return UsageError("-o and --output-dir exclude each other");
+    if (parsed.mode.empty()) return UsageError("--output-dir needs --mode MODE");
+    if (args.size() < 2 && !Operands(args, {"private key file", "input file"}, status)) return status;
+    if (std::find(args.begin() + 1, args.end(), "-") != args.end()) {
+      return UsageError("--output-dir signs files, not standard input ('-')");
+    }
+    return SignIntoDirectory({parsed.mode, "", parsed.output_dir, args[0], {args.begin() + 1, args.end()}, source});
   }
   if (parsed.mode.empty()) return UsageError("missing --mode MODE");
   if (!Operands(args, {"public key file", "file to verify"}, status)) return status;

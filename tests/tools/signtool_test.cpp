@@ -515,6 +515,11 @@ TEST_F(Signtool, BadUsage) {
       {{"keygen", "--no-passphrase", "--passphrase-file=pw", "a.key", "a.pub"},
        "keygen: --no-passphrase and --passphrase-file exclude each other"},
       {{"verify", "--", "--mode=nvl", kPublicKey, kPublicKey}, "verify: missing --mode MODE"},
+      {{"sign", "--output-dir=d", kPrivateKey, kPublicKey}, "sign: --output-dir needs --mode MODE"},
+      {{"sign", "-m", "nvl", "--output-dir=d", "-o", "x", kPrivateKey, kPublicKey},
+       "sign: -o and --output-dir exclude each other"},
+      {{"sign", "-m", "nvl", "--output-dir=d", kPrivateKey, "-"},
+       "sign: --output-dir signs files, not standard input ('-')"},
   };
   for (const auto& [args, message] : cases) {
     const Outcome o = RunSigntool(dir_, args);
@@ -689,6 +694,37 @@ TEST_F(Signtool, KilledWhileWritingLeavesNothing) {
   }
   EXPECT_EQ(ReadFile(key), key_text);
   EXPECT_EQ(ReadFile(out), "old\n");
+}
+
+// --output-dir signs each file under its own name with one key load; a
+// refused input is named and the others go on; clashing names and an
+// output that is an input stop it before anything is written.
+TEST_F(Signtool, SignIntoDirectory) {
+  const fs::path out = dir_ / "out";
+  fs::create_directories(dir_ / "a");
+  fs::create_directories(out);
+  WriteFile(dir_ / "a" / "one", "url=https://one.invalid/\r\n");
+  WriteFile(dir_ / "a" / "bad", "no tagged line\r\n");
+  WriteFile(dir_ / "two", "url=https://two.invalid/\r\n");
+  const std::string one = (dir_ / "a" / "one").string(), bad = (dir_ / "a" / "bad").string();
+  const std::string two = (dir_ / "two").string();
+  const Outcome o = RunSigntool(dir_, {"sign", "--mode=nvl", "--output-dir", out.string(), kPrivateKey, one, bad, two});
+  EXPECT_EQ(o.status, 1);
+  EXPECT_EQ(o.out, "signed 2 of 3 files into " + out.string() + "\n");
+  EXPECT_EQ(o.err.substr(o.err.find('\n') + 1).rfind("signtool: sign: " + bad + ": ", 0), 0u) << o.err;
+  EXPECT_EQ(std::count(o.err.begin(), o.err.end(), '\n'), 2) << o.err;
+  EXPECT_EQ(Listing(out), (std::set<std::string>{"one", "two"}));
+  for (const char* name : {"one", "two"}) {
+    EXPECT_EQ(RunSigntool(dir_, {"verify", "-m", "nvl", kPublicKey, (out / name).string()}).status, 0) << name;
+  }
+  fs::remove_all(out);
+  fs::create_directories(out);
+  ExpectFailure({"sign", "-m", "nvl", "--output-dir", out.string(), kPrivateKey, one, (dir_ / "one").string()},
+                "two inputs of one name");
+  ExpectFailure({"sign", "-m", "nvl", "--output-dir", (dir_ / "a").string(), kPrivateKey, two, one},
+                "an output that is its input");
+  EXPECT_EQ(Listing(out), std::set<std::string>{});
+  EXPECT_EQ(ReadFile(one), "url=https://one.invalid/\r\n");
 }
 
 // `sign` end to end: its text is the signature of the file's exact bytes.
