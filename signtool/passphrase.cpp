@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <string>
 
 #include "signtool/dsa_keys.h"
 
@@ -29,8 +30,10 @@ extern "C" void RestoreTerminalAndDie(int signal_number) {
 }
 
 // Reads one line from fd into line, without its line feed (and a carriage
-// return before it).  False on a read error, a NUL, or a line too long.
+// return before it).  False on a read error, a NUL, or a line too long; the
+// limit is on the passphrase, so a CR LF line end does not count against it.
 bool ReadLine(int fd, Secret& line, std::string& error) {
+  const std::string too_long = "the passphrase is longer than " + std::to_string(kMaxPassphrase) + " bytes";
   line.Clear();
   line.text.reserve(kMaxPassphrase + 1);
   for (;;) {
@@ -42,13 +45,17 @@ bool ReadLine(int fd, Secret& line, std::string& error) {
       return false;
     }
     if (n == 0 || c == '\n') break;
-    if (c == '\0' || line.text.size() == kMaxPassphrase) {
-      error = c == '\0' ? "it holds a NUL byte" : "it is longer than 1023 bytes";
+    if (c == '\0' || line.text.size() > kMaxPassphrase) {
+      error = c == '\0' ? "it holds a NUL byte" : too_long;
       return false;
     }
     line.text += c;
   }
   if (!line.text.empty() && line.text.back() == '\r') line.text.pop_back();
+  if (line.text.size() > kMaxPassphrase) {
+    error = too_long;
+    return false;
+  }
   return true;
 }
 

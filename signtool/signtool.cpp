@@ -6,6 +6,7 @@
 #include <getopt.h>
 #include <signal.h>
 #include <strings.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -15,7 +16,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <exception>
+#include <map>
 #include <new>
 #include <string>
 #include <string_view>
@@ -46,7 +49,9 @@ const Command kCommands[] = {
      "signtool passwd [--passphrase-file FILE] [--new-passphrase-file FILE | --no-passphrase] PRIVATE_FILE\n"},
     {"id", "signtool id [--passphrase-file FILE] KEY_FILE|PROGRAM\n"},
     {"constants", "signtool constants PUBLIC_FILE\n"},
-    {"sign", "signtool sign [--mode nvl|msg|lst|url] [-o OUT] [--passphrase-file FILE] PRIVATE_FILE FILE|-\n"},
+    {"sign",
+     "signtool sign [--mode nvl|msg|lst|url] [-o OUT] [--passphrase-file FILE] PRIVATE_FILE FILE|-\n"
+     "       signtool sign --mode nvl|msg|lst|url --output-dir DIR [--passphrase-file FILE] PRIVATE_FILE FILE...\n"},
     {"verify", "signtool verify --mode nvl|msg|lst|url PUBLIC_FILE FILE|-\n"},
 };
 
@@ -141,36 +146,93 @@ std::string DirectoryOf(const std::string& path) {
   return slash == 0 ? "/" : path.substr(0, slash);
 }
 
+// A temporary name next to path: ".NAME." and six random letters or digits.
+std::string TemporaryNameFor(const std::string& path) {
+  static constexpr char kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  const size_t slash = path.find_last_of('/');
+  std::string name = (slash == std::string::npos ? std::string() : path.substr(0, slash + 1)) + "." +
+                     path.substr(slash == std::string::npos ? 0 : slash + 1) + ".";
+  unsigned char random[6] = {};
+  if (getrandom(random, sizeof random, 0) != static_cast<ssize_t>(sizeof random)) {
+    // Uniqueness is all that is needed here; EEXIST makes the caller retry.
+    const auto seed = static_cast<unsigned long>(getpid()) ^ static_cast<unsigned long>(time(nullptr));
+    for (size_t i = 0; i < sizeof random; ++i) random[i] = static_cast<unsigned char>(seed >> (5 * i));
+  }
+  for (const unsigned char byte : random) name += kLetters[byte % (sizeof kLetters - 1)];
+  return name;
+}
+
+// Gives an unnamed file (O_TMPFILE) the name `name`.  The /proc link needs
+// no privilege; AT_EMPTY_PATH serves where /proc is not mounted.
+int LinkUnnamedFile(int fd, const std::string& name) {
+  const std::string self = "/proc/self/fd/" + std::to_string(fd);
+  if (linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0) return 0;
+  if (errno != ENOENT || access("/proc/self/fd", F_OK) == 0) return -1;
+  return linkat(fd, "", AT_FDCWD, name.c_str(), AT_EMPTY_PATH);
+}
+
+std::string NotRegularFileMessage(const std::string& path) { return path + " is not a regular file; not replacing it"; }
+
 // Writes a new file whole or not at all.  The text goes to an unnamed file
-// in the target's directory (O_TMPFILE), linked to the name once complete,
-// so an interruption leaves nothing; where the file system has no unnamed
-// files, a named temporary file takes its place, removed on every path and
-// by the signal handlers.  With replace, an existing file is replaced
-// (rename); without, it is never touched (link fails with EEXIST).
+// in the target's directory (O_TMPFILE), which gets a name only once it is
+// complete and synced, so an interruption leaves nothing.  With replace, an
+// existing regular file is replaced by linking the new one to a temporary
+// name and renaming that over it, signals blocked in between; the new file
+// takes the old one's owner and group (or the file is not replaced, rather
+// than change who may read it).  Without replace, an existing file is never
+// touched (link fails with EEXIST).  Where the file system has no unnamed
+// files, a named temporary file takes their place, removed on every path
+// and by the signal handlers.
 bool WriteFileAtomically(const std::string& path, std::string_view text, mode_t mode, bool replace,
                          std::string& error) {
-  const std::string dir = DirectoryOf(path);
-  int fd = replace ? -1 : open(dir.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, mode);
-  std::string temp;
+  struct stat old;
+  const bool replacing = replace && lstat(path.c_str(), &old) == 0;
+  if (replacing && !S_ISREG(old.st_mode)) {
+    error = NotRegularFileMessage(path);
+    return false;
+  }
+  int fd = open(DirectoryOf(path).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, mode);
+  std::string temp;  // the file's name while it is not yet at path
   if (fd < 0) {
-    const size_t slash = path.find_last_of('/');
-    temp = (slash == std::string::npos ? std::string() : path.substr(0, slash + 1)) + "." +
-           path.substr(slash == std::string::npos ? 0 : slash + 1) + ".XXXXXX";
     BlockSignals blocked;
-    fd = mkostemp(temp.data(), O_CLOEXEC);
+    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+      temp = TemporaryNameFor(path);
+      fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+      if (fd < 0 && errno != EEXIST) break;
+    }
     if (fd >= 0) SetCleanup(0, temp);
   }
   if (fd < 0) {
     error = "cannot create " + path + ": " + std::strerror(errno);
     return false;
   }
+  struct stat created;
+  if (replacing && fstat(fd, &created) == 0 && (created.st_uid != old.st_uid || created.st_gid != old.st_gid) &&
+      fchown(fd, old.st_uid, old.st_gid) != 0) {
+    error = "cannot give the new " + path + " the owner and group of the old one (" + std::to_string(old.st_uid) + ":" +
+            std::to_string(old.st_gid) + "): " + std::strerror(errno) + "; not replacing it";
+    BlockSignals blocked;
+    close(fd);
+    if (!temp.empty()) unlink(temp.c_str());
+    g_cleanup_set[0] = 0;
+    return false;
+  }
   bool ok = fchmod(fd, mode) == 0 && WriteAll(fd, text) && fsync(fd) == 0;
   int saved = errno;
+  BlockSignals blocked;
   if (ok && temp.empty()) {
-    const std::string self = "/proc/self/fd/" + std::to_string(fd);
-    if (linkat(AT_FDCWD, self.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) != 0) {
+    int linked = replace ? -1 : LinkUnnamedFile(fd, path);
+    for (int attempt = 0; replace && attempt < 100 && linked != 0; ++attempt) {
+      temp = TemporaryNameFor(path);
+      linked = LinkUnnamedFile(fd, temp);
+      if (linked != 0 && errno != EEXIST) break;
+    }
+    if (linked != 0) {
       ok = false;
       saved = errno;
+      temp.clear();
+    } else if (replace) {
+      SetCleanup(0, temp);
     }
   }
   if (close(fd) != 0 && ok) {
@@ -182,7 +244,6 @@ bool WriteFileAtomically(const std::string& path, std::string_view text, mode_t 
       ok = false;
       saved = errno;
     }
-    BlockSignals blocked;
     if (!ok || !replace) unlink(temp.c_str());
     g_cleanup_set[0] = 0;
   }
@@ -193,11 +254,28 @@ bool WriteFileAtomically(const std::string& path, std::string_view text, mode_t 
   return ok;
 }
 
+// The files a command reads, by device and inode, each with the name it
+// was given; "-" and names that do not open are left out.
+using FileIdentity = std::pair<dev_t, ino_t>;
+using InputFiles = std::map<FileIdentity, std::string>;
+
+InputFiles IdentifyInputs(const std::vector<std::string>& paths) {
+  InputFiles inputs;
+  for (const std::string& path : paths) {
+    struct stat st;
+    if (!path.empty() && path != "-" && stat(path.c_str(), &st) == 0)
+      inputs.emplace(FileIdentity{st.st_dev, st.st_ino}, path);
+  }
+  return inputs;
+}
+
 // Checks that path may be replaced by a new file and gives the mode that file
-// takes: the replaced file's, or for a new one what the umask lets through of
-// `fresh`.  A symbolic link is refused rather than replaced or written
-// through, and so is a file that is also one of the inputs.
-bool ReplaceableFile(const std::string& path, const std::vector<std::string>& inputs, mode_t fresh, mode_t& mode,
+// takes: the replaced file's permission bits (setuid, setgid and sticky
+// dropped), or for a new one what the umask lets through of `fresh`.  A
+// symbolic link is refused rather than replaced or written through, and so
+// is anything but a regular file (a device, a FIFO) and a file that is also
+// one of the inputs.
+bool ReplaceableFile(const std::string& path, const InputFiles& inputs, mode_t fresh, mode_t& mode,
                      std::string& error) {
   struct stat target;
   if (lstat(path.c_str(), &target) != 0) {
@@ -210,14 +288,15 @@ bool ReplaceableFile(const std::string& path, const std::vector<std::string>& in
     error = path + " is a symbolic link; not replacing it (name the file it points to)";
     return false;
   }
-  for (const std::string& input : inputs) {
-    struct stat st;
-    if (input != "-" && stat(input.c_str(), &st) == 0 && st.st_dev == target.st_dev && st.st_ino == target.st_ino) {
-      error = path + " is " + input + "; not replacing an input (give another output file)";
-      return false;
-    }
+  if (!S_ISREG(target.st_mode)) {
+    error = NotRegularFileMessage(path);
+    return false;
   }
-  mode = target.st_mode & 07777;
+  if (const auto input = inputs.find({target.st_dev, target.st_ino}); input != inputs.end()) {
+    error = path + " is " + input->second + "; not replacing an input (give another output file)";
+    return false;
+  }
+  mode = target.st_mode & 0777;
   return true;
 }
 
@@ -410,23 +489,20 @@ int Constants(const std::string& public_path) {
 }
 
 struct SignOptions {
-  std::string mode;    // empty: the bare signature text
-  std::string output;  // empty or "-": standard output
-  std::string private_path, input_path;
+  std::string mode;        // empty: the bare signature text
+  std::string output;      // empty or "-": standard output
+  std::string output_dir;  // set: every input signed into it, under its own name
+  std::string private_path;
+  std::vector<std::string> input_paths;  // one, but for output_dir
   signtool::PassphraseSource passphrase_source;
 };
 
-int Sign(const SignOptions& options) {
-  std::string error;
-  const bool to_file = !options.output.empty() && options.output != "-";
-  mode_t mode = 0;
-  if (to_file && !ReplaceableFile(options.output, {options.private_path, options.input_path}, 0666, mode, error)) {
-    return Fail(error);
-  }
-  signtool::DsaKey key;
-  if (!LoadKeyOrHint(options.private_path, signtool::KeyKind::kPrivate, &options.passphrase_source, options.input_path,
-                     key, error)) {
-    return Fail(error);
+// Loads the private key, warning when it is the development key or when
+// others may read its file.  `other` is an input, for the swapped-operands hint.
+bool LoadSigningKey(const SignOptions& options, signtool::DsaKey& key, std::string& error) {
+  if (!LoadKeyOrHint(options.private_path, signtool::KeyKind::kPrivate, &options.passphrase_source,
+                     options.input_paths.front(), key, error)) {
+    return false;
   }
   if (signtool::KeyId(key) == signtool::kDevelopmentKeyId) {
     Warn(
@@ -435,12 +511,19 @@ int Sign(const SignOptions& options) {
   } else if (struct stat st; stat(options.private_path.c_str(), &st) == 0 && (st.st_mode & 0044) != 0) {
     Warn(options.private_path + " is readable by others; chmod 600 it and consider the key exposed");
   }
-  std::string input;
-  if (!signtool::ReadWholeFile(options.input_path, input, error)) return Fail(error);
+  return true;
+}
 
-  std::string output;
-  if (options.mode.empty()) {
-    if (!signtool::SignatureText(key, input.data(), input.size(), output, error)) return Fail(error);
+// Reads one input and gives its signed text: in the layout of the mode, or
+// without one the bare signature text and a line feed.  The error names
+// the input.
+bool SignFile(const signtool::DsaKey& key, const std::string& mode, const std::string& input_path, std::string& output,
+              std::string& error) {
+  std::string input;
+  if (!signtool::ReadWholeFile(input_path, input, error)) return false;  // the message names the file
+  bool ok = true;
+  if (mode.empty()) {
+    ok = signtool::SignatureText(key, input.data(), input.size(), output, error);
     output += '\n';
   } else {
     bool signing_failed = false;
@@ -449,11 +532,27 @@ int Sign(const SignOptions& options) {
       if (!signtool::SignatureText(key, bytes.data(), bytes.size(), text, error)) signing_failed = true;
       return text;
     };
-    if (!SignInLayout(options.mode, input, sign_text, output, error) || signing_failed) {
-      return Fail((options.input_path == "-" ? "standard input" : options.input_path) + ": " + error);
-    }
+    ok = SignInLayout(mode, input, sign_text, output, error) && !signing_failed;
   }
-  std::string().swap(input);
+  if (!ok) error = (input_path == "-" ? "standard input" : input_path) + ": " + error;
+  return ok;
+}
+
+int Sign(const SignOptions& options) {
+  std::string error;
+  const bool to_file = !options.output.empty() && options.output != "-";
+  const std::string& input_path = options.input_paths.front();
+  mode_t mode = 0;
+  if (to_file && !ReplaceableFile(options.output,
+                                  IdentifyInputs({options.private_path, input_path, options.passphrase_source.file}),
+                                  0666, mode, error)) {
+    return Fail(error);
+  }
+  signtool::DsaKey key;
+  std::string output;
+  if (!LoadSigningKey(options, key, error) || !SignFile(key, options.mode, input_path, output, error)) {
+    return Fail(error);
+  }
   if (to_file) {
     InstallCleanupHandlers();
     return WriteFileAtomically(options.output, output, mode, true, error) ? 0 : Fail(error);
@@ -462,6 +561,55 @@ int Sign(const SignOptions& options) {
     return Fail("cannot write the output");
   }
   return 0;
+}
+
+// Signs every input into the output directory, under its own name, with
+// the key loaded once.  Names that clash, and outputs that would replace
+// an input, the key or something other than a regular file, stop the
+// command before anything is written; an input refused for its content is
+// named and the others go on.
+int SignIntoDirectory(const SignOptions& options) {
+  struct stat dir;
+  if (stat(options.output_dir.c_str(), &dir) != 0) {
+    return Fail("cannot use the output directory " + options.output_dir + ": " + std::strerror(errno));
+  }
+  if (!S_ISDIR(dir.st_mode)) return Fail(options.output_dir + " is not a directory");
+  std::vector<std::string> reads = options.input_paths;
+  reads.push_back(options.private_path);
+  reads.push_back(options.passphrase_source.file);
+  const InputFiles inputs = IdentifyInputs(reads);
+  std::map<std::string, const std::string*> input_of_name;
+  std::vector<std::string> outputs;
+  std::vector<mode_t> modes;
+  std::string error;
+  for (const std::string& input : options.input_paths) {
+    const std::string name = input.substr(input.find_last_of('/') + 1);
+    const std::string output = options.output_dir + "/" + name;
+    if (name.empty() || name == "." || name == "..") return Fail(input + " does not name a file");
+    if (const auto [earlier, added] = input_of_name.emplace(name, &input); !added) {
+      return Fail(*earlier->second + " and " + input + " would both be written to " + output);
+    }
+    mode_t mode = 0;
+    if (!ReplaceableFile(output, inputs, 0666, mode, error)) return Fail(error);
+    outputs.push_back(output);
+    modes.push_back(mode);
+  }
+  signtool::DsaKey key;
+  if (!LoadSigningKey(options, key, error)) return Fail(error);
+  InstallCleanupHandlers();
+  size_t signed_count = 0;
+  for (size_t i = 0; i < outputs.size(); ++i) {
+    std::string output;
+    if (SignFile(key, options.mode, options.input_paths[i], output, error) &&
+        WriteFileAtomically(outputs[i], output, modes[i], true, error)) {
+      ++signed_count;
+    } else {
+      Fail(error);
+    }
+  }
+  std::printf("signed %zu of %zu files into %s\n", signed_count, outputs.size(), options.output_dir.c_str());
+  if (std::fflush(stdout) != 0) return Fail("cannot write the output");
+  return signed_count == outputs.size() ? 0 : kFailure;
 }
 
 int Verify(const std::string& mode, const std::string& public_path, const std::string& path) {
@@ -494,11 +642,12 @@ enum Option {
   kPassphraseFile = 256,
   kNewPassphraseFile,
   kNoPassphrase,
+  kOutputDir,
 };
 
 struct Parsed {
   std::vector<std::string> operands;
-  std::string mode, output, passphrase_file, new_passphrase_file;
+  std::string mode, output, output_dir, passphrase_file, new_passphrase_file;
   bool no_passphrase = false;
   bool help = false;
 };
@@ -514,6 +663,7 @@ bool ParseArguments(int argc, char** argv, const std::vector<Option>& allowed, P
       {"passphrase-file", required_argument, nullptr, kPassphraseFile},
       {"new-passphrase-file", required_argument, nullptr, kNewPassphraseFile},
       {"no-passphrase", no_argument, nullptr, kNoPassphrase},
+      {"output-dir", required_argument, nullptr, kOutputDir},
       {nullptr, 0, nullptr, 0},
   };
   optind = 0;  // a fresh scan, with GNU's argument permutation
@@ -553,6 +703,7 @@ bool ParseArguments(int argc, char** argv, const std::vector<Option>& allowed, P
       case kPassphraseFile: parsed.passphrase_file = optarg; break;
       case kNewPassphraseFile: parsed.new_passphrase_file = optarg; break;
       case kNoPassphrase: parsed.no_passphrase = true; break;
+      case kOutputDir: parsed.output_dir = optarg; break;
       default: break;
     }
   }
@@ -583,7 +734,7 @@ int RunCommand(const Command& command, int argc, char** argv) {
   if (name == "keygen") allowed = {kHelp, kPassphraseFile, kNoPassphrase};
   if (name == "passwd") allowed = {kHelp, kPassphraseFile, kNewPassphraseFile, kNoPassphrase};
   if (name == "id") allowed = {kHelp, kPassphraseFile};
-  if (name == "sign") allowed = {kHelp, kMode, kOutput, kPassphraseFile};
+  if (name == "sign") allowed = {kHelp, kMode, kOutput, kPassphraseFile, kOutputDir};
   if (name == "verify") allowed = {kHelp, kMode};
   if (!ParseArguments(argc, argv, allowed, parsed, status)) return status;
   if (parsed.help) return PrintUsage(&command);
@@ -613,8 +764,17 @@ int RunCommand(const Command& command, int argc, char** argv) {
     return Constants(args[0]);
   }
   if (name == "sign") {
-    if (!Operands(args, {"private key file", "input file"}, status)) return status;
-    return Sign({parsed.mode, parsed.output, args[0], args[1], source});
+    if (parsed.output_dir.empty()) {
+      if (!Operands(args, {"private key file", "input file"}, status)) return status;
+      return Sign({parsed.mode, parsed.output, "", args[0], {args[1]}, source});
+    }
+    if (!parsed.output.empty()) return UsageError("-o and --output-dir exclude each other");
+    if (parsed.mode.empty()) return UsageError("--output-dir needs --mode MODE");
+    if (args.size() < 2 && !Operands(args, {"private key file", "input file"}, status)) return status;
+    if (std::find(args.begin() + 1, args.end(), "-") != args.end()) {
+      return UsageError("--output-dir signs files, not standard input ('-')");
+    }
+    return SignIntoDirectory({parsed.mode, "", parsed.output_dir, args[0], {args.begin() + 1, args.end()}, source});
   }
   if (parsed.mode.empty()) return UsageError("missing --mode MODE");
   if (!Operands(args, {"public key file", "file to verify"}, status)) return status;

@@ -5,8 +5,10 @@
 // signature that the verification accepts.
 #include <elf.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -67,9 +69,10 @@ struct Outcome {
 
 // Runs signtool with the arguments, its output captured in files of dir,
 // standard input from the file `input` when given, its address space
-// limited to `memory` bytes when not 0.
+// limited to `memory` bytes when not 0, and the files it writes to
+// `file_size` bytes (SIGXFSZ kills it past that) when not 0.
 Outcome RunSigntool(const fs::path& dir, const std::vector<std::string>& args, const fs::path& input = {},
-                    rlim_t memory = 0) {
+                    rlim_t memory = 0, rlim_t file_size = 0) {
   const fs::path out_path = dir / ".stdout", err_path = dir / ".stderr";
   const pid_t pid = fork();
   if (pid == 0) {
@@ -81,6 +84,8 @@ Outcome RunSigntool(const fs::path& dir, const std::vector<std::string>& args, c
     if (!input.empty() && (in < 0 || dup2(in, 0) < 0)) _exit(126);
     const rlimit limit{memory, memory};
     if (memory != 0 && setrlimit(RLIMIT_AS, &limit) != 0) _exit(126);
+    const rlimit size_limit{file_size, file_size};
+    if (file_size != 0 && setrlimit(RLIMIT_FSIZE, &size_limit) != 0) _exit(126);
     std::vector<char*> argv;
     std::string program = SIGNTOOL_PATH;
     argv.push_back(program.data());
@@ -583,6 +588,11 @@ TEST_F(Signtool, BadUsage) {
       {{"keygen", "--no-passphrase", "--passphrase-file=pw", "a.key", "a.pub"},
        "keygen: --no-passphrase and --passphrase-file exclude each other"},
       {{"verify", "--", "--mode=nvl", kPublicKey, kPublicKey}, "verify: missing --mode MODE"},
+      {{"sign", "--output-dir=d", kPrivateKey, kPublicKey}, "sign: --output-dir needs --mode MODE"},
+      {{"sign", "-m", "nvl", "--output-dir=d", "-o", "x", kPrivateKey, kPublicKey},
+       "sign: -o and --output-dir exclude each other"},
+      {{"sign", "-m", "nvl", "--output-dir=d", kPrivateKey, "-"},
+       "sign: --output-dir signs files, not standard input ('-')"},
   };
   for (const auto& [args, message] : cases) {
     const Outcome o = RunSigntool(dir_, args);
@@ -636,11 +646,17 @@ TEST_F(Signtool, Passphrases) {
   WriteFile(old_pw, "old one\r\nignored\n");
   WriteFile(new_pw, "new one\n");
   WriteFile(dir_ / "empty", "\n");
+  WriteFile(dir_ / "long", std::string(1024, 'a') + "\n");  // refused, never cut to 1023 bytes
   const std::string no_terminal = ExpectFailure({"keygen", key, pub}, "no terminal, no file");
   EXPECT_NE(no_terminal.find("--passphrase-file"), std::string::npos) << no_terminal;
   EXPECT_NE(no_terminal.find("--no-passphrase"), std::string::npos) << no_terminal;
   ExpectFailure({"keygen", "--passphrase-file", (dir_ / "empty").string(), key, pub}, "empty passphrase");
-  EXPECT_EQ(Listing(dir_), (std::set<std::string>{"old", "new", "empty"}));
+  ExpectFailure({"keygen", "--passphrase-file", (dir_ / "long").string(), key, pub}, "1024-byte passphrase");
+  EXPECT_EQ(Listing(dir_), (std::set<std::string>{"old", "new", "empty", "long"}));
+  WriteFile(dir_ / "long", std::string(1023, 'a') + "\r\n");  // the longest, its CR LF not counted
+  ASSERT_EQ(RunSigntool(dir_, {"keygen", "--passphrase-file", (dir_ / "long").string(), key, pub}).status, 0);
+  fs::remove(key);
+  fs::remove(pub);
   ASSERT_EQ(RunSigntool(dir_, {"keygen", "--passphrase-file", old_pw, key, pub}).status, 0);
   WriteFile(dir_ / "list", "url=https://example.invalid/\r\n");
   const std::string list = (dir_ / "list").string(), out = (dir_ / "list.nvl").string();
@@ -701,6 +717,95 @@ TEST_F(Signtool, OptionsAndOutputFiles) {
   const Outcome swapped = RunSigntool(dir_, {"sign", input.string(), kPrivateKey});
   EXPECT_EQ(swapped.err, "signtool: sign: " + input.string() + " is not a key file, but " + kPrivateKey +
                              " is: the key file comes first (signtool sign KEY_FILE FILE)\n");
+}
+
+// A replaced file keeps its owner, group and permission bits, less setuid;
+// what is not a regular file, and the passphrase file, are never replaced.
+TEST_F(Signtool, ReplacedFilesKeepOwnerAndSpecialFilesStay) {
+  const fs::path input = dir_ / "in", out = dir_ / "out", key = dir_ / "k.key", fifo = dir_ / "fifo";
+  WriteFile(input, "url=https://example.invalid/\r\n");
+  WriteFile(out, "old\n");
+  fs::copy_file(kPrivateKey, key);
+  ASSERT_EQ(chmod(out.c_str(), 04751), 0);
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
+  std::vector<fs::path> special = {fifo};
+  if (geteuid() == 0) {
+    ASSERT_EQ(chown(out.c_str(), 4242, 4343), 0);
+    ASSERT_EQ(chown(key.c_str(), 4242, 4343), 0);
+    ASSERT_EQ(mknod((dir_ / "null").c_str(), S_IFCHR | 0666, makedev(1, 3)), 0);
+    special.push_back(dir_ / "null");
+  }
+  for (const fs::path& path : special) {
+    ExpectFailure({"sign", "-m", "nvl", "-o", path.string(), kPrivateKey, input.string()}, path.string());
+    EXPECT_FALSE(fs::is_regular_file(path)) << path;
+  }
+  WriteFile(dir_ / "pw", "pw\n");
+  const std::string pw = (dir_ / "pw").string();
+  ExpectFailure({"sign", "-m", "nvl", "--passphrase-file", pw, "-o", pw, kPrivateKey, input.string()}, "OUT is pw");
+  EXPECT_EQ(ReadFile(pw), "pw\n");
+  ASSERT_EQ(RunSigntool(dir_, {"sign", "-m", "nvl", "-o", out.string(), kPrivateKey, input.string()}).status, 0);
+  ASSERT_EQ(RunSigntool(dir_, {"passwd", "--no-passphrase", key.string()}).status, 0);
+  struct stat st;
+  ASSERT_EQ(stat(out.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0751u);
+  if (geteuid() != 0) GTEST_SKIP() << "only root can give files to others";
+  EXPECT_EQ(st.st_uid, 4242u);
+  EXPECT_EQ(st.st_gid, 4343u);
+  ASSERT_EQ(stat(key.c_str(), &st), 0);
+  EXPECT_EQ(st.st_uid, 4242u);
+  EXPECT_EQ(st.st_gid, 4343u);
+}
+
+// A process killed while it writes (here by SIGXFSZ, past a file size
+// limit) leaves the old file as it was and no temporary file behind.
+TEST_F(Signtool, KilledWhileWritingLeavesNothing) {
+  const fs::path key = dir_ / "k.key", input = dir_ / "in", out = dir_ / "out";
+  ASSERT_EQ(RunSigntool(dir_, {"keygen", "--no-passphrase", key.string(), (dir_ / "k.pub").string()}).status, 0);
+  const std::string key_text = ReadFile(key);
+  WriteFile(input, "url=https://example.invalid/" + std::string(400, 'a') + "\r\n");
+  WriteFile(out, "old\n");
+  const std::set<std::string> files = Listing(dir_);
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"passwd", "--no-passphrase", key.string()},
+        {"sign", "-m", "nvl", "-o", out.string(), key.string(), input.string()},
+        {"sign", "-m", "nvl", "-o", (dir_ / "new").string(), key.string(), input.string()}}) {
+    const Outcome o = RunSigntool(dir_, args, {}, 0, 300);
+    EXPECT_EQ(o.status, 128 + SIGXFSZ) << args[0] << ": " << o.err;
+    EXPECT_EQ(Listing(dir_), files) << args[0];
+  }
+  EXPECT_EQ(ReadFile(key), key_text);
+  EXPECT_EQ(ReadFile(out), "old\n");
+}
+
+// --output-dir signs each file under its own name with one key load; a
+// refused input is named and the others go on; clashing names and an
+// output that is an input stop it before anything is written.
+TEST_F(Signtool, SignIntoDirectory) {
+  const fs::path out = dir_ / "out";
+  fs::create_directories(dir_ / "a");
+  fs::create_directories(out);
+  WriteFile(dir_ / "a" / "one", "url=https://one.invalid/\r\n");
+  WriteFile(dir_ / "a" / "bad", "no tagged line\r\n");
+  WriteFile(dir_ / "two", "url=https://two.invalid/\r\n");
+  const std::string one = (dir_ / "a" / "one").string(), bad = (dir_ / "a" / "bad").string();
+  const std::string two = (dir_ / "two").string();
+  const Outcome o = RunSigntool(dir_, {"sign", "--mode=nvl", "--output-dir", out.string(), kPrivateKey, one, bad, two});
+  EXPECT_EQ(o.status, 1);
+  EXPECT_EQ(o.out, "signed 2 of 3 files into " + out.string() + "\n");
+  EXPECT_EQ(o.err.substr(o.err.find('\n') + 1).rfind("signtool: sign: " + bad + ": ", 0), 0u) << o.err;
+  EXPECT_EQ(std::count(o.err.begin(), o.err.end(), '\n'), 2) << o.err;
+  EXPECT_EQ(Listing(out), (std::set<std::string>{"one", "two"}));
+  for (const char* name : {"one", "two"}) {
+    EXPECT_EQ(RunSigntool(dir_, {"verify", "-m", "nvl", kPublicKey, (out / name).string()}).status, 0) << name;
+  }
+  fs::remove_all(out);
+  fs::create_directories(out);
+  ExpectFailure({"sign", "-m", "nvl", "--output-dir", out.string(), kPrivateKey, one, (dir_ / "one").string()},
+                "two inputs of one name");
+  ExpectFailure({"sign", "-m", "nvl", "--output-dir", (dir_ / "a").string(), kPrivateKey, two, one},
+                "an output that is its input");
+  EXPECT_EQ(Listing(out), std::set<std::string>{});
+  EXPECT_EQ(ReadFile(one), "url=https://one.invalid/\r\n");
 }
 
 // `sign` end to end: its text is the signature of the file's exact bytes.
