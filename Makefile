@@ -2,6 +2,7 @@
 # Thin wrapper over the CMake presets.
 #   make run            build (release) and check every shipped example
 #   make test           build and run the whole test suite (release)
+#   make test-quick     the same without the large tests (label large)
 #   make test PRESET=asan   the same under AddressSanitizer and UBSan
 #   make cross          cross-build for aarch64 and s390x, check under qemu
 # CMAKE_FLAGS passes more configure options, e.g.
@@ -13,7 +14,7 @@ CROSS ?= aarch64 s390x
 # The build tool cmake runs is a make of its own; its directory changes are noise.
 MAKEFLAGS += --no-print-directory
 
-.PHONY: all build run test cross bench clean
+.PHONY: all build run test test-quick cross bench clean
 
 all: build
 
@@ -25,9 +26,21 @@ run: build
 	./examples/check-all.sh build/$(PRESET)
 
 # Without GoogleTest configure leaves the tests out and says so in a note.
-test: build
+# ctest shows a skipped test as "Skipped" alone: its reason is printed after
+# the summary, from the results ctest writes.
+RESULTS = build/$(PRESET)/Testing/results.xml
+define ctest
 	@if [ -f build/$(PRESET)/tests-left-out.txt ]; then cat build/$(PRESET)/tests-left-out.txt; exit 1; fi
-	ctest --preset $(PRESET) -j $(JOBS)
+	@rm -f $(RESULTS)
+	ctest --preset $(PRESET) -j $(JOBS) $(1) --output-junit Testing/results.xml || status=$$?; \
+	  tests/skipped.sh $(RESULTS); exit $${status:-0}
+endef
+
+test: build
+	$(call ctest,)
+
+test-quick: build
+	$(call ctest,-LE large)
 
 cross:
 	tests/cross/run.sh $(CROSS)

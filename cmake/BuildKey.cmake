@@ -7,6 +7,13 @@
 #   SIGNCHECK_DEVELOPMENT_KEY_BUILD  ON when that key is the development key
 #   SIGNCHECK_TEST_PRIVATE_KEY     (cache) the private half the tests and the
 #                                  examples sign with; empty skips them
+# and checks SIGNCHECK_KEY_SERIAL, the number the packages' version orders
+# key rotations by.
+
+if(NOT SIGNCHECK_KEY_SERIAL MATCHES "^[0-9]+$")
+  message(FATAL_ERROR "SIGNCHECK_KEY_SERIAL=${SIGNCHECK_KEY_SERIAL}: give a whole number "
+                      "(1 for the first key, raised at each rotation, or a date such as 20250301)")
+endif()
 
 set(SIGNCHECK_DEVELOPMENT_PUBLIC_KEY ${PROJECT_SOURCE_DIR}/keys/development.pub)
 
@@ -28,10 +35,8 @@ signcheck_key_id(development_id ${SIGNCHECK_DEVELOPMENT_PUBLIC_KEY})
 if(SIGNCHECK_KEY_ID STREQUAL development_id)
   set(SIGNCHECK_DEVELOPMENT_KEY_BUILD ON)
   set(test_key_default ${PROJECT_SOURCE_DIR}/keys/development.key)
-  message(STATUS "signcheck key: ${SIGNCHECK_KEY_ID} (the development key)")
-  message(WARNING "This build compiles in the development key, whose private half is public: "
-                  "anyone can sign files that it accepts.  For a release, configure with "
-                  "-DSIGNCHECK_PUBLIC_KEY=/path/to/your.pub (see `signtool keygen`).")
+  message(NOTICE "signcheck key: ${SIGNCHECK_KEY_ID}, the development key, whose private half is public: "
+                 "not for a release (configure with -DSIGNCHECK_PUBLIC_KEY=/path/to/your.pub, see `signtool keygen`)")
 else()
   set(SIGNCHECK_DEVELOPMENT_KEY_BUILD OFF)
   set(test_key_default "")

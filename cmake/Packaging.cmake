@@ -81,13 +81,20 @@ install(CODE "
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME signcheck)
-# A build with a key of its own carries the key ID in its version, so that
-# its packages and the development key's are told apart by dpkg and apt, not
-# by their descriptions alone.
+# A build with a key of its own carries the key serial and the key ID in its
+# version, +keyset<serial>.<ID>, so that its packages and the development
+# key's are told apart by dpkg and apt, not by their descriptions alone.
+# dpkg compares the serial as a number, so the build of a rotated key, with
+# the serial raised, is an upgrade whatever the IDs; they follow, joined by
+# dots should the build compile in several.  "keyset" sorts above the
+# +key<ID> of earlier builds, which had no serial.
 if(SIGNCHECK_DEVELOPMENT_KEY_BUILD)
   set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 else()
-  set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION}+key${SIGNCHECK_KEY_ID})
+  list(JOIN SIGNCHECK_KEY_ID . key_ids)
+  set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION}+keyset${SIGNCHECK_KEY_SERIAL}.${key_ids})
+  message(STATUS "Package version: ${CPACK_PACKAGE_VERSION} (raise SIGNCHECK_KEY_SERIAL at the next key rotation)")
+  unset(key_ids)
 endif()
 set(CPACK_PACKAGE_CONTACT ${SIGNCHECK_PACKAGE_MAINTAINER})
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)

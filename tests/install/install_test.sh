@@ -7,8 +7,12 @@
 #       cmake --install with --prefix /usr into a DESTDIR, then with a
 #       --prefix of its own
 #   install_test.sh package CPACK BUILD_DIR CONFIG [TEST_KEY]
-#       the Debian packages that cpack makes, checked by lintian where
-#       it is installed, then unpacked
+#       the Debian packages that cpack makes, unpacked; copied to the
+#       directory $SIGNCHECK_KEEP_PACKAGES when that is set
+#   install_test.sh lint PACKAGE_DIR BUILD_DIR
+#       the packages kept there, by lintian, hardening-check and
+#       dpkg-gensymbols, and their manual pages by mandoc and groff; a tool
+#       that is missing is named and the test skipped, after the others ran
 #
 # CONFIG may be empty.  TEST_KEY is the private key whose public half the
 # build compiled in; when given, a file signed with it must pass the
@@ -66,18 +70,8 @@ check_prefix() {
     page=$man/$program.1
     [[ -f $page ]] || page=$page.gz
     [[ -f $page ]] || fail "$man holds no manual page $program(1)"
-    # mandoc wants the file name to end in the section.
     if [[ $page == *.gz ]]; then gzip -dc "$page"; else cat "$page"; fi > "$work/page.1"
     grep -q "^\.TH .* \"signcheck $version\"" "$work/page.1" || fail "$page has no version $version in its footer"
-    # Every page must render without a warning.
-    if command -v groff > /dev/null; then
-      groff -man -Tutf8 -ww -z "$work/page.1" > "$work/groff.log" 2>&1 || true
-      [[ ! -s $work/groff.log ]] || { cat "$work/groff.log" >&2; fail "$page does not render cleanly"; }
-    fi
-    if command -v mandoc > /dev/null; then
-      mandoc -Tlint "$work/page.1" > "$work/mandoc.log" 2>&1 || true
-      [[ ! -s $work/mandoc.log ]] || { cat "$work/mandoc.log" >&2; fail "$page does not pass mandoc -Tlint"; }
-    fi
   done
 
   status=0
@@ -120,6 +114,25 @@ check_prefix() {
   fi
 }
 
+# Every manual page below directory $1 renders without a warning and
+# passes mandoc -Tlint, where each is installed.
+check_pages() {
+  local page name
+  while IFS= read -r page; do
+    # mandoc wants the file name to end in the section.
+    name=$(basename "$page" .gz)
+    gzip -dc "$page" > "$work/$name"
+    if have groff; then
+      groff -man -Tutf8 -ww -z "$work/$name" > "$work/groff.log" 2>&1 || true
+      [[ ! -s $work/groff.log ]] || { cat "$work/groff.log" >&2; fail "$name does not render cleanly"; }
+    fi
+    if have mandoc; then
+      mandoc -Tlint "$work/$name" > "$work/mandoc.log" 2>&1 || true
+      [[ ! -s $work/mandoc.log ]] || { cat "$work/mandoc.log" >&2; fail "$name does not pass mandoc -Tlint"; }
+    fi
+  done < <(find "$1" -path '*/share/man/man*' -name '*.gz')
+}
+
 # hardening-check on an installed program, for what it can judge: of a
 # static program it cannot see the stack protector or the fortified calls
 # (it looks for them among the dynamic symbols) nor control-flow protection
@@ -127,7 +140,6 @@ check_prefix() {
 # none); check_own_code looks at those in the programs' own objects.
 check_hardening() {
   local file=$1 expected
-  command -v hardening-check > /dev/null || { echo "hardening-check is not installed: not run"; return; }
   hardening-check "$file" > "$work/hardening.log" 2>&1 || true
   if readelf -l -W "$file" | grep -q INTERP; then
     expected=("Position Independent Executable: yes" "Stack protected: yes" "Fortify Source functions: yes"
@@ -160,6 +172,32 @@ check_own_code() {
 
 config_args=()
 
+# Tools the lint mode runs, each with the Debian package that brings it.
+declare -A tool_packages=([lintian]=lintian [hardening-check]=devscripts [dpkg-gensymbols]=dpkg-dev
+                          [mandoc]=mandoc [groff]=groff-base)
+have() {
+  command -v "$1" > /dev/null
+}
+
+# The packages cpack makes, in $work/package.
+make_packages() {
+  if [[ ! -f $build/CPackConfig.cmake ]]; then
+    echo "SKIP: the build has no packaging"
+    exit 77
+  fi
+  if ! have dpkg-deb; then
+    echo "SKIP: dpkg-deb is not installed (apt-get install dpkg)"
+    exit 77
+  fi
+  [[ -n $config ]] && config_args=(-C "$config")
+  quietly "$tool" --config "$build/CPackConfig.cmake" -G DEB "${config_args[@]}" -B "$work/package"
+  debs=("$work"/package/*.deb)
+  [[ ${#debs[@]} == 4 ]] || fail "cpack made not four packages: ${debs[*]}"
+}
+
+lib=usr/$(sed -n 's/^SIGNCHECK_INSTALL_LIBDIR:[A-Z]*=//p' "$build/CMakeCache.txt")
+declare -A programs=([signcheck]="signcheck filedigest" [signtool]=signtool)
+
 case $mode in
   staged)
     [[ -n $config ]] && config_args=(--config "$config")
@@ -174,25 +212,16 @@ case $mode in
     check_prefix "$work/prefix"
     ;;
   package)
-    if [[ ! -f $build/CPackConfig.cmake ]]; then
-      echo "SKIP: the build has no packaging"
-      exit 77
+    make_packages
+    if [[ -n ${SIGNCHECK_KEEP_PACKAGES:-} ]]; then
+      rm -rf "$SIGNCHECK_KEEP_PACKAGES"
+      mkdir -p "$SIGNCHECK_KEEP_PACKAGES"
+      cp -p "${debs[@]}" "$SIGNCHECK_KEEP_PACKAGES/"
     fi
-    if ! command -v dpkg-deb > /dev/null; then
-      echo "SKIP: dpkg-deb is not installed"
-      exit 77
-    fi
-    [[ -n $config ]] && config_args=(-C "$config")
-    quietly "$tool" --config "$build/CPackConfig.cmake" -G DEB "${config_args[@]}" -B "$work/package"
-    build_id=$("$build/signtool/signtool" id "$build/signcheck/signcheck") || fail "signtool id on the built signcheck failed"
-    debs=("$work"/package/*.deb)
-    [[ ${#debs[@]} == 4 ]] || fail "cpack made not four packages: ${debs[*]}"
-
+    build_id=$("$build/tools/signtool" id "$build/nvl/signcheck") || fail "signtool id on the built signcheck failed"
     # What each package holds: its programs, their pages, copyright and
     # changelog; signcheck's programs need nothing but libc, signtool's its
     # libraries.  libsigncheck's two hold the library and what builds with it.
-    lib=usr/$(sed -n 's/^SIGNCHECK_INSTALL_LIBDIR:[A-Z]*=//p' "$build/CMakeCache.txt")
-    declare -A programs=([signcheck]="signcheck filedigest" [signtool]=signtool)
     declare -A needs=([signcheck]="" [signtool]="libssl3 libstdc++6" [libsigncheck1]="libstdc++6"
                       [libsigncheck-dev]=libsigncheck1)
     declare -A files=([libsigncheck1]="$lib/libsigncheck.so.1.0.0"
@@ -203,23 +232,17 @@ case $mode in
       deb=$(echo "$work"/package/"${package}"_*.deb)
       [[ -f $deb ]] || fail "no package $package: ${debs[*]}"
       quietly dpkg-deb -x "$deb" "$work/$package"
-      if [[ $package == libsigncheck1 ]] && command -v dpkg-gensymbols > /dev/null; then
-        # The symbols file names exactly what the library exports.
-        quietly dpkg-deb -e "$deb" "$work/control"
-        (cd "$work" && quietly dpkg-gensymbols -v"$(dpkg-deb -f "$deb" Version)" -p"$package" -P"$work/$package" \
-          -I"$work/control/symbols" -O"$work/symbols" -c4 -e"$work/$package/$lib/libsigncheck.so.1.0.0")
-      fi
       expected=(usr/share/doc/$package/changelog.gz usr/share/doc/$package/copyright)
       if [[ $package == signcheck ]]; then
         expected+=(usr/share/signcheck/$build_id.pub)
       fi
-      # A package of another key than the development key's carries its ID
-      # in the version.
+      # A package of another key than the development key's carries the
+      # key serial and its ID in the version.
       version=$(dpkg-deb -f "$deb" Version)
       if [[ $build_id == a86f61831c71892c ]]; then
         [[ $version != *+key* ]] || fail "$package of the development key has version $version"
       else
-        [[ $version == *+key$build_id ]] || fail "$package of key $build_id has version $version"
+        [[ $version =~ \+keyset[0-9]+\.$build_id$ ]] || fail "$package of key $build_id has version $version"
       fi
       for program in ${programs[$package]:-}; do
         expected+=(usr/bin/$program usr/share/man/man1/$program.1.gz)
@@ -234,38 +257,63 @@ case $mode in
       for needed in ${needs[$package]}; do
         grep -qxF "$needed" <<< "$names" || fail "$package does not depend on $needed: $depends"
       done
-      if [[ -z ${SIGNCHECK_PACKAGE_BUILD:-} ]]; then
-        echo "a debug or sanitized build: dependencies, hardening and lintian not checked"
-        cp -a "$work/$package/." "$work/root/"
-        continue
-      fi
-      [[ $package != signcheck || -z $(grep -vx libc6 <<< "$names") ]] ||
-        fail "signcheck depends on more than libc: $depends"
-      for program in ${programs[$package]:-}; do
-        file=$work/$package/usr/bin/$program
-        check_hardening "$file"
-        if command -v readelf > /dev/null; then
+      if [[ -n ${SIGNCHECK_PACKAGE_BUILD:-} ]]; then
+        [[ $package != signcheck || -z $(grep -vx libc6 <<< "$names") ]] ||
+          fail "signcheck depends on more than libc: $depends"
+        for program in ${programs[$package]:-}; do
+          file=$work/$package/usr/bin/$program
           ! readelf -S -W "$file" | grep -q '\.comment' || fail "$program has a .comment section"
           readelf -l -W "$file" | grep -q GNU_RELRO || fail "$program has no read-only relocations"
           readelf -d -W "$file" | grep -q 'BIND_NOW\|FLAGS.*NOW' || fail "$program is not linked with -z now"
-        fi
-      done
-      if command -v lintian > /dev/null; then
-        # Errors and warnings fail; notes are shown.
-        lintian --pedantic -I "$deb" > "$work/lintian.log" 2>&1 || true
-        grep -v 'running with root privileges' "$work/lintian.log" || true
-        ! grep -q '^[EW]: ' "$work/lintian.log" || fail "lintian finds fault with $package"
-      else
-        echo "lintian is not installed: not run"
+        done
       fi
       cp -a "$work/$package/." "$work/root/"
     done
 
     if [[ -n ${SIGNCHECK_PACKAGE_BUILD:-} ]]; then
       check_own_code
+    else
+      echo "a debug or sanitized build: signcheck's dependencies and the programs' hardening not checked"
     fi
     expect_entries "$work/root" usr
     check_prefix "$work/root/usr"
+    ;;
+  lint)
+    missing=()
+    for name in "${!tool_packages[@]}"; do
+      have "$name" || missing+=("$name (apt-get install ${tool_packages[$name]})")
+    done
+    if ((${#missing[@]} == ${#tool_packages[@]})); then
+      echo "SKIP: not installed: ${missing[*]}"
+      exit 77
+    fi
+    for package in signcheck signtool libsigncheck1 libsigncheck-dev; do
+      deb=$(echo "$tool/${package}"_*.deb)
+      [[ -f $deb ]] || fail "no package $package in $tool (install.debian_package makes them)"
+      quietly dpkg-deb -x "$deb" "$work/$package"
+      if [[ $package == libsigncheck1 ]] && have dpkg-gensymbols; then
+        # The symbols file names exactly what the library exports.
+        quietly dpkg-deb -e "$deb" "$work/control"
+        (cd "$work" && quietly dpkg-gensymbols -v"$(dpkg-deb -f "$deb" Version)" -p"$package" -P"$work/$package" \
+          -I"$work/control/symbols" -O"$work/symbols" -c4 -e"$work/$package/$lib/libsigncheck.so.1.0.0")
+      fi
+      if have hardening-check; then
+        for program in ${programs[$package]:-}; do
+          check_hardening "$work/$package/usr/bin/$program"
+        done
+      fi
+      if have lintian; then
+        # Errors and warnings fail; notes are shown.
+        lintian --pedantic -I "$deb" > "$work/lintian.log" 2>&1 || true
+        grep -v 'running with root privileges' "$work/lintian.log" || true
+        ! grep -q '^[EW]: ' "$work/lintian.log" || fail "lintian finds fault with $package"
+      fi
+      check_pages "$work/$package"
+    done
+    if ((${#missing[@]})); then
+      echo "SKIP: not installed: ${missing[*]} (the other tools found no fault)"
+      exit 77
+    fi
     ;;
   *)
     fail "unknown mode $mode"

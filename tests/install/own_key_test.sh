@@ -4,7 +4,10 @@
 # Configure must refuse a SIGNCHECK_PUBLIC_KEY that does not exist, print the
 # ID that `signtool id` gives for a fresh key (configured with the options
 # keygen prints), and the signcheck built with it must carry that ID, accept
-# a file that key signs and refuse the shipped examples.
+# a file that key signs and refuse the shipped examples.  The packages of the
+# next key, the serial raised, must upgrade those of the first, and the first
+# those of a build that named its key alone (+key<ID>).  Status 77:
+# dpkg is not there to compare the versions.
 set -euo pipefail
 
 cmake=$1 source=$2 signtool=$3 cxx=$4
@@ -53,4 +56,25 @@ status=0
 status=0
 "$signcheck" nvl "$source/examples/mirrors.nvl" > "$work/out" || status=$?
 [[ $status == 70 ]] || fail "signcheck with its own key gave $status for a development-key file"
+
+# A rotation: the next key, with the serial raised, packages as an upgrade
+# even when its ID sorts first.
+package_version() {
+  sed -n 's/^set(CPACK_PACKAGE_VERSION "\(.*\)")$/\1/p' "$work/build/CPackConfig.cmake"
+}
+old_version=$(package_version)
+[[ $old_version == *+keyset1.$id ]] || fail "the first key's packages have version $old_version"
+for ((draw = 0; draw < 100; ++draw)); do
+  rm -f "$work/new.key" "$work/new.pub"
+  "$signtool" keygen --no-passphrase "$work/new.key" "$work/new.pub" > /dev/null 2>&1
+  [[ $("$signtool" id "$work/new.pub") < "$id" ]] && break
+done
+configure -DSIGNCHECK_PUBLIC_KEY="$work/new.pub" -DSIGNCHECK_TEST_PRIVATE_KEY="$work/new.key" -DSIGNCHECK_KEY_SERIAL=2 ||
+  { cat "$work/configure.log" >&2; fail "configure failed for the next key"; }
+new_version=$(package_version)
+command -v dpkg > /dev/null || { echo "SKIP: dpkg is not installed to compare $old_version with $new_version"; exit 77; }
+dpkg --compare-versions "$new_version" gt "$old_version" || fail "$new_version does not upgrade $old_version"
+# Nor may the first serial downgrade a build of the scheme without one.
+dpkg --compare-versions "$old_version" gt "${old_version%%+*}+keyffffffffffffffff" ||
+  fail "$old_version does not upgrade the versions +key<ID>"
 echo "PASS"

@@ -7,7 +7,7 @@
 #   abi_test.sh LIBRARY LIB_SOURCE_DIR [--refresh]
 set -uo pipefail
 library=$1 lib=$2 baseline=$2/abi/libsigncheck.so.1.abi
-command -v abidiff > /dev/null || { echo "SKIP: abidiff is not installed (abigail-tools)"; exit 77; }
+command -v abidiff > /dev/null || { echo "SKIP: abidiff is not installed (apt-get install abigail-tools)"; exit 77; }
 if [[ ${3:-} == --refresh ]]; then
   exec abidw --exported-interfaces-only --headers-dir "$lib" --drop-private-types --no-corpus-path \
     --no-comp-dir-path --short-locs --out-file "$baseline" "$library"

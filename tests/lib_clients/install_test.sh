@@ -4,8 +4,8 @@
 # against the installed libsigncheck as its users do: with pkg-config
 # (shared, and static into a program that needs no shared library), and in a
 # CMake project outside the tree through find_package(signcheck).  Each
-# program checks a shipped example as signcheck does.  The manual page
-# passes mandoc -Tlint.
+# program checks a shipped example as signcheck does.  (The manual page is
+# linted in install.debian_lint.)
 #   install_test.sh CMAKE BUILD_DIR CONFIG LIBDIR SOURCE_DIR EXAMPLES_DIR
 # install_manifest.txt, which installing leaves in the build directory, is
 # put back as it was.  Status 77 means skipped.
@@ -13,8 +13,8 @@ set -euo pipefail
 cmake=$1 build=$2 config=$3 libdir=$4 source=$5 examples=${6#-}
 [[ -n $examples ]] || { echo "SKIP: no examples signed for the compiled-in key (configure with SIGNCHECK_TEST_PRIVATE_KEY)"; exit 77; }
 
-for tool in cc pkg-config; do
-  command -v "$tool" > /dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
+for tool in cc:gcc pkg-config:pkgconf; do
+  command -v "${tool%:*}" > /dev/null || { echo "SKIP: ${tool%:*} is not installed (apt-get install ${tool#*:})"; exit 77; }
 done
 work=$(mktemp -d "${TMPDIR:-/tmp}/signcheck-lib-install.XXXXXX")
 manifest=$build/install_manifest.txt
@@ -44,14 +44,8 @@ done
 exported=$(nm -D --defined-only "$lib/libsigncheck.so.1" | awk '{print $3}' | grep -v '^signcheck_.*@@LIBSIGNCHECK_1\.0$' || true)
 [[ $exported == LIBSIGNCHECK_1.0 ]] || fail "libsigncheck.so.1 exports more than the interface: $exported"
 
-page=$prefix/share/man/man3/libsigncheck.3
-[[ -f $page ]] || page=$page.gz
-[[ -f $page ]] || fail "libsigncheck(3) is not installed"
-if command -v mandoc > /dev/null; then
-  { if [[ $page == *.gz ]]; then gzip -dc "$page"; else cat "$page"; fi; } > "$work/libsigncheck.3"
-  mandoc -Tlint "$work/libsigncheck.3" > "$work/mandoc.log" 2>&1 || true
-  [[ ! -s $work/mandoc.log ]] || { cat "$work/mandoc.log" >&2; fail "libsigncheck(3) does not pass mandoc -Tlint"; }
-fi
+[[ -f $prefix/share/man/man3/libsigncheck.3 || -f $prefix/share/man/man3/libsigncheck.3.gz ]] ||
+  fail "libsigncheck(3) is not installed"
 
 # run PROGRAM: checks the shipped nvl example as signcheck does.
 "$prefix/bin/signcheck" nvl "$examples/mirrors.nvl" > "$work/expected" || true

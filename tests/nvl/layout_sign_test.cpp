@@ -193,6 +193,7 @@ TEST_P(LayoutSignPropertyTest, SignedFilesPassAndEverySignedByteCounts) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(EveryLayout, LayoutSignPropertyTest, ::testing::Values("nvl", "msg", "lst", "url"));
+INSTANTIATE_TEST_SUITE_P(EveryLayout, LayoutSignPropertyTest, ::testing::Values("nvl", "msg", "lst", "url"),
+                         [](const auto& test) { return std::string(test.param); });
 
 }  // namespace

@@ -15,6 +15,11 @@
 #include "cpu/cpu.h"
 #include "hash/sha0_paths.h"
 
+namespace sha0 {
+// Test output names a path rather than print its address.
+void PrintTo(const Path* path, std::ostream* os) { *os << (path != nullptr ? path->name : "none on this CPU"); }
+}  // namespace sha0
+
 namespace {
 
 // The path under test: each test below runs once per path.
