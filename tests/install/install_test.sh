@@ -218,7 +218,7 @@ case $mode in
       mkdir -p "$SIGNCHECK_KEEP_PACKAGES"
       cp -p "${debs[@]}" "$SIGNCHECK_KEEP_PACKAGES/"
     fi
-    build_id=$("$build/tools/signtool" id "$build/nvl/signcheck") || fail "signtool id on the built signcheck failed"
+    build_id=$("$build/signtool/signtool" id "$build/signcheck/signcheck") || fail "signtool id on the built signcheck failed"
     # What each package holds: its programs, their pages, copyright and
     # changelog; signcheck's programs need nothing but libc, signtool's its
     # libraries.  libsigncheck's two hold the library and what builds with it.
