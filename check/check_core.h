@@ -13,71 +13,14 @@
 #include <string_view>
 #include <vector>
 
+#include "check/file_content.h"
+#include "check/messages.h"
+#include "check/report.h"
 #include "dsa/public_key.h"
 #include "hash/sha0.h"
+#include "layouts/mode.h"
 #include "layouts/tagged_pieces.h"
 #include "layouts/url_layout.h"
-
-enum class CheckMode : uint8_t { kNvl, kMsg, kUrl, kLst };
-
-// Matches a mode word as signcheck does: the first three letters, ASCII case
-// folded, tested in the order nvl, msg, url, lst; whatever follows is ignored
-// and a shorter word matches nothing.  Returns false for no match.
-bool MatchModeWord(const char* word, CheckMode& mode);
-
-// "url=" for nvl, "msg=" for msg; the tagged modes only.
-const char* ModeTag(CheckMode mode);
-
-// What a check tells, each the text of one message (see ComposeMessage).
-enum class CheckMessage : uint8_t {
-  kNone,
-  kUnknownMode,
-  kTaggedCannotRead,
-  kTaggedNoSignature,
-  kTaggedNoEntries,
-  kOpenFailed,
-  kFstatFailed,
-  kStatFailed,
-  kMmapFailed,
-  kEmptyFile,
-  kReadFailed,
-  kUnexpectedEof,
-  kLstNoRegion,
-  kLstNoSignature,
-  kLstWrongSignature,
-  kUrlNoSignature,
-  kUrlWrongSignature,
-  kNoKeys,
-};
-
-// The outcome of one check.  signature_text points into the checked
-// content (only for the wrong-signature messages); error is the errno of the
-// failing call for the messages that name one; key_index is the position in
-// the ring of the key that verified, -1 when none did.
-struct CheckReport {
-  int status = 0;
-  CheckMessage message = CheckMessage::kNone;
-  CheckMode mode = CheckMode::kNvl;
-  int error = 0;
-  std::string_view signature_text;
-  int key_index = -1;
-};
-
-// Writes the message of report, one line with its line feed, through
-// append, a piece at a time.  file_name and mode_word (for an unknown mode)
-// are the arguments the message names; a signature text goes up to its
-// first NUL byte, as "%s" would print it.  Nothing for kNone.
-class MessageSink {
- public:
-  virtual void Append(std::string_view piece) = 0;
-
- protected:
-  ~MessageSink() = default;
-};
-void ComposeMessage(const CheckReport& report, const char* file_name, const char* mode_word, MessageSink& sink);
-
-// ComposeMessage onto a stream.
-void PrintMessage(FILE* out, const CheckReport& report, const char* file_name, const char* mode_word = "");
 
 // Every check accepts a signature that verifies under any key of its ring,
 // tried in the ring's order; a ring without keys accepts none.
@@ -146,27 +89,9 @@ CheckReport LstContentCheck(std::string_view content, KeyRing keys, std::string_
 // signed content and verifying.  UrlContentCheck runs both; on success
 // signed_content is the signed content (possibly empty).
 CheckReport UrlLocate(std::string_view content, UrlLayout& layout);
-CheckReport UrlVerify(std::string_view content, const UrlLayout& layout, KeyRing keys, std::string_view& signed_content);
+CheckReport UrlVerify(std::string_view content, const UrlLayout& layout, KeyRing keys,
+                      std::string_view& signed_content);
 // UrlVerify's verdict on a finished digest of the signed content, for a
 // caller that hashes the content itself.
 CheckReport UrlVerifyDigest(const UrlLayout& layout, KeyRing keys, const Sha0Context& digest);
 CheckReport UrlContentCheck(std::string_view content, KeyRing keys, std::string_view& signed_content);
-
-// A whole file read into memory (open, fstat, reads of at most 1 KiB each,
-// never more than fstat reported), the reading of the update list check.
-// On failure the report says which call failed (kOpenFailed, kFstatFailed,
-// or kStatFailed in mode url, kEmptyFile, kReadFailed or kUnexpectedEof,
-// status 74); memory running out is a read failure with ENOMEM.  The buffer
-// is reused when large enough.  It comes from malloc, not new: a failing new
-// reports by throwing, and the exception itself needs memory that may not be
-// there either.
-struct FreeBlock {
-  void operator()(char* block) const;
-};
-struct FileContent {
-  std::unique_ptr<char, FreeBlock> buffer;
-  size_t capacity = 0;
-  size_t size = 0;
-  std::string_view view() const { return {buffer.get(), size}; }
-};
-CheckReport ReadFileContent(const char* file_name, CheckMode mode, FileContent& content);
