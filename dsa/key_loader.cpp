@@ -12,6 +12,13 @@
 
 namespace {
 
+// Sets reason to prefix and text.  Out of line, so that the compiler keeps
+// each text whole in the binary rather than spelling it out in immediate
+// stores, whose pieces read as misspelt words.
+[[gnu::noinline]] void SetReason(std::string& reason, std::string_view prefix, const char* text) {
+  reason.assign(prefix).append(text);
+}
+
 // Far more than any key file needs; anything longer is not one.
 constexpr size_t kMaxKeyText = 64 * 1024;
 
@@ -154,7 +161,7 @@ bool IsPrime(const Limb* number, int16_t n, const char* name, std::string& reaso
     case Primality::kComposite: reason = std::string(name) + " is not prime"; return false;
     case Primality::kNoRandomness: break;
   }
-  reason = "no random numbers for the primality test";
+  SetReason(reason, {}, "no random numbers for the primality test");
   return false;
 }
 
@@ -225,16 +232,16 @@ bool ParseHex(std::string_view hex, Limb* limbs, int n, int& bits) {
 // The refusals that look at the text as a whole.
 bool CheckText(std::string_view text, std::string& reason) {
   if (text.size() > kMaxKeyText) {
-    reason = "too long for a public key file (over 64 KiB)";
+    SetReason(reason, {}, "too long for a public key file (over 64 KiB)");
   } else if (text.find('\0') != std::string_view::npos) {
-    reason = "not a public key file: it holds a NUL byte";
+    SetReason(reason, {}, "not a public key file: it holds a NUL byte");
   } else if (text.find_first_of("\x01\x02\x03\x04\x05\x06\x07\x08\x0B\x0C\x0E\x0F\x10\x11\x12\x13\x14\x15\x16\x17"
                                 "\x18\x19\x1A\x1B\x1C\x1D\x1E\x1F\x7F") != std::string_view::npos) {
-    reason = "not a public key file: it is not text (it holds control characters)";
+    SetReason(reason, {}, "not a public key file: it is not text (it holds control characters)");
   } else if (!IsValidUtf8(text)) {
-    reason = "not a public key file: it is not valid UTF-8";
+    SetReason(reason, {}, "not a public key file: it is not valid UTF-8");
   } else if (text.find("-----BEGIN") != std::string_view::npos) {
-    reason = "a private key file (an encrypted PEM block), not a public key";
+    SetReason(reason, {}, "a private key file (an encrypted PEM block), not a public key");
   } else {
     return true;
   }
@@ -255,13 +262,13 @@ bool ParseNumbers(std::string_view text, KeyNumbers& numbers, std::string& reaso
     const size_t equals = line.find('=');
     const std::string_view name = Trim(line.substr(0, equals));
     if (equals != std::string_view::npos && name == "x") {
-      reason = "a private key file (it holds x), not a public key";
+      SetReason(reason, {}, "a private key file (it holds x), not a public key");
       return false;
     }
     const size_t index = name.size() == 1 ? std::string_view(kNumberNames).find(name[0]) : std::string_view::npos;
     if (equals == std::string_view::npos || index == std::string_view::npos ||
         !ParseHex(Trim(line.substr(equals + 1)), targets[index], sizes[index], numbers.bits[index])) {
-      reason = where + "neither 'name = hex' for p, q, g or y, nor a comment, nor blank";
+      SetReason(reason, where, "neither 'name = hex' for p, q, g or y, nor a comment, nor blank");
       return false;
     }
     if (seen[index]) {
@@ -332,15 +339,15 @@ void KeyId(const KeyNumbers& numbers, char id[17]) {
 // domain on the way.
 bool CheckDomain(const KeyNumbers& numbers, DsaDomain& domain, std::string& reason) {
   if (numbers.bits[0] != 512) {
-    reason = "p must have exactly 512 bits";
+    SetReason(reason, {}, "p must have exactly 512 bits");
   } else if (numbers.p[kPLimbs - 1] == 0xFFFF) {
-    reason = "p must lie below 2^512 - 2^496 (its top 16 bits not all set)";
+    SetReason(reason, {}, "p must lie below 2^512 - 2^496 (its top 16 bits not all set)");
   } else if (numbers.bits[1] != 160) {
-    reason = "q must have exactly 160 bits";
+    SetReason(reason, {}, "q must have exactly 160 bits");
   } else if ((numbers.q[0] & 1) == 0) {
-    reason = "q is not prime";
+    SetReason(reason, {}, "q is not prime");
   } else if ((numbers.p[0] & 1) == 0) {
-    reason = "p is not prime";
+    SetReason(reason, {}, "p is not prime");
   } else {
     reason.clear();
   }
@@ -354,7 +361,7 @@ bool CheckDomain(const KeyNumbers& numbers, DsaDomain& domain, std::string& reas
   remainder[0] = static_cast<Limb>(remainder[0] - 1);
   mont_reduce(remainder, numbers.q, q.factor, kPLimbs, kQLimbs, 32);
   if (!IsZero(remainder, kQLimbs) && limbs_compare(remainder, numbers.q, kQLimbs) != 0) {
-    reason = "q does not divide p - 1";
+    SetReason(reason, {}, "q does not divide p - 1");
     return false;
   }
   // q first: the cheaper test, and a composite q refuses the key as surely.
@@ -383,11 +390,11 @@ bool LoadPublicKey(std::string_view text, PublicKey& key, std::string& reason) {
   domain.factor_p = p.factor;
   Limb g_mont[kPLimbs], y_mont[kPLimbs];
   if (!HasOrderQ(numbers.g, numbers.bits[2], p, numbers.q, g_mont)) {
-    reason = "g does not have order q";
+    SetReason(reason, {}, "g does not have order q");
     return false;
   }
   if (!HasOrderQ(numbers.y, numbers.bits[3], p, numbers.q, y_mont)) {
-    reason = "y does not have order q";
+    SetReason(reason, {}, "y does not have order q");
     return false;
   }
   key.domain = domain;

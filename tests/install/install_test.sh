@@ -158,7 +158,7 @@ check_hardening() {
 # call the stack protector's and the fortified functions' checks.
 check_own_code() {
   local objects=() object calls=""
-  mapfile -t objects < <(find "$build"/{nvl,digest,tools,verify,cpu}/CMakeFiles -name '*.o' ! -path '*-dynamic.dir/*')
+  mapfile -t objects < <(find "$build"/{cpu,hash,dsa,layouts,check,signcheck,filedigest,signtool}/CMakeFiles -name '*.o' ! -path '*-dynamic.dir/*')
   ((${#objects[@]})) || fail "no objects of the programs found in $build"
   for object in "${objects[@]}"; do
     if [[ $(uname -m) == x86_64 ]]; then
@@ -196,6 +196,7 @@ make_packages() {
 }
 
 lib=usr/$(sed -n 's/^SIGNCHECK_INSTALL_LIBDIR:[A-Z]*=//p' "$build/CMakeCache.txt")
+lib_version=$(sed -n 's/^CMAKE_PROJECT_VERSION:[A-Z]*=//p' "$build/CMakeCache.txt")
 declare -A programs=([signcheck]="signcheck filedigest" [signtool]=signtool)
 
 case $mode in
@@ -224,7 +225,7 @@ case $mode in
     # libraries.  libsigncheck's two hold the library and what builds with it.
     declare -A needs=([signcheck]="" [signtool]="libssl3 libstdc++6" [libsigncheck1]="libstdc++6"
                       [libsigncheck-dev]=libsigncheck1)
-    declare -A files=([libsigncheck1]="$lib/libsigncheck.so.1.0.0"
+    declare -A files=([libsigncheck1]="$lib/libsigncheck.so.$lib_version"
                       [libsigncheck-dev]="usr/include/signcheck.h $lib/libsigncheck.a $lib/pkgconfig/signcheck.pc
                         $lib/cmake/signcheck/signcheckConfig.cmake $lib/cmake/signcheck/signcheckConfigVersion.cmake
                         $lib/cmake/signcheck/signcheckTargets.cmake usr/share/man/man3/libsigncheck.3.gz")
@@ -295,7 +296,7 @@ case $mode in
         # The symbols file names exactly what the library exports.
         quietly dpkg-deb -e "$deb" "$work/control"
         (cd "$work" && quietly dpkg-gensymbols -v"$(dpkg-deb -f "$deb" Version)" -p"$package" -P"$work/$package" \
-          -I"$work/control/symbols" -O"$work/symbols" -c4 -e"$work/$package/$lib/libsigncheck.so.1.0.0")
+          -I"$work/control/symbols" -O"$work/symbols" -c4 -e"$work/$package/$lib/libsigncheck.so.$lib_version")
       fi
       if have hardening-check; then
         for program in ${programs[$package]:-}; do
