@@ -3,10 +3,11 @@
 // the process status.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
-#include "signtool/key_file.h"
+#include "check/check_core.h"
 #include "signtool/passphrase.h"
 
 namespace signtool {
@@ -19,9 +20,9 @@ int Id(const std::string& path, const signtool::PassphraseSource& passphrase_sou
 int Constants(const std::string& public_path);
 
 struct SignOptions {
-  std::string mode;        // empty: the bare signature text
-  std::string output;      // empty or "-": standard output
-  std::string output_dir;  // set: every input signed into it, under its own name
+  std::optional<CheckMode> mode;  // none: the bare signature text
+  std::string output;             // empty or "-": standard output
+  std::string output_dir;         // set: every input signed into it, under its own name
   std::string private_path;
   std::vector<std::string> input_paths;  // one, but for output_dir
   signtool::PassphraseSource passphrase_source;
@@ -35,12 +36,10 @@ int Sign(const SignOptions& options);
 // named and the others go on.
 int SignIntoDirectory(const SignOptions& options);
 
-int Verify(const std::string& mode, const std::string& public_path, const std::string& path);
-
-// With a key file that did not load: when the other operand is a key file
-// and this one is not, the operands were most likely given the wrong way
-// round, and the message says so instead.
-bool LoadKeyOrHint(const std::string& path, signtool::KeyKind kind, const signtool::PassphraseSource* source,
-                   const std::string& other, signtool::DsaKey& key, std::string& error);
+// Checks a signed file as signcheck with the keys of key_files compiled in
+// would: quiet with status 0 when it would accept the file, else one line,
+// signcheck's own message, and status 1.  A key file that does not load
+// stops it, named with the reason.
+int Verify(CheckMode mode, const std::vector<std::string>& key_files, const std::string& path);
 
 }  // namespace signtool

@@ -1,8 +1,10 @@
 // SPDX-License-Identifier: ISC
 // signtool: makes keys, the compiled-in key constants and signed files for
-// signcheck.  Every failure is one message on stderr, naming the command,
-// and status 1; usage errors name what is wrong and give status 2.
+// signcheck, and checks signed files as signcheck would.  Every failure is
+// one message on stderr, naming the command, and status 1; usage errors name
+// what is wrong and give status 2.
 #include <algorithm>
+#include <cstddef>
 #include <cstdio>
 #include <exception>
 #include <new>
@@ -10,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "dsa/public_key.h"
 #include "signtool/commands.h"
 #include "signtool/messages.h"
 #include "signtool/options.h"
@@ -21,21 +24,38 @@
 namespace signtool {
 namespace {
 
+enum class Verb { kKeygen, kPasswd, kId, kConstants, kSign, kVerify };
+
 struct Command {
+  Verb verb;
   const char* name;
   const char* usage;  // one or more lines, each ending in \n
+  OptionSet options;
 };
 
-const Command kCommands[] = {
-    {"keygen", "signtool keygen [--no-passphrase | --passphrase-file FILE] PRIVATE_FILE PUBLIC_FILE\n"},
-    {"passwd",
-     "signtool passwd [--passphrase-file FILE] [--new-passphrase-file FILE | --no-passphrase] PRIVATE_FILE\n"},
-    {"id", "signtool id [--passphrase-file FILE] KEY_FILE|PROGRAM\n"},
-    {"constants", "signtool constants PUBLIC_FILE\n"},
-    {"sign",
+constexpr Command kCommands[] = {
+    {Verb::kKeygen,
+     "keygen",
+     "signtool keygen [--no-passphrase | --passphrase-file FILE] PRIVATE_FILE PUBLIC_FILE\n",
+     {Option::kHelp, Option::kPassphraseFile, Option::kNoPassphrase}},
+    {Verb::kPasswd,
+     "passwd",
+     "signtool passwd [--passphrase-file FILE] [--new-passphrase-file FILE | --no-passphrase] PRIVATE_FILE\n",
+     {Option::kHelp, Option::kPassphraseFile, Option::kNewPassphraseFile, Option::kNoPassphrase}},
+    {Verb::kId,
+     "id",
+     "signtool id [--passphrase-file FILE] KEY_FILE|PROGRAM\n",
+     {Option::kHelp, Option::kPassphraseFile}},
+    {Verb::kConstants, "constants", "signtool constants PUBLIC_FILE\n", {Option::kHelp}},
+    {Verb::kSign,
+     "sign",
      "signtool sign [--mode nvl|msg|lst|url] [-o OUT] [--passphrase-file FILE] PRIVATE_FILE FILE|-\n"
-     "       signtool sign --mode nvl|msg|lst|url --output-dir DIR [--passphrase-file FILE] PRIVATE_FILE FILE...\n"},
-    {"verify", "signtool verify --mode nvl|msg|lst|url PUBLIC_FILE FILE|-\n"},
+     "       signtool sign --mode nvl|msg|lst|url --output-dir DIR [--passphrase-file FILE] PRIVATE_FILE FILE...\n",
+     {Option::kHelp, Option::kMode, Option::kOutput, Option::kPassphraseFile, Option::kOutputDir}},
+    {Verb::kVerify,
+     "verify",
+     "signtool verify --mode nvl|msg|lst|url [--key PUBLIC_FILE]... [PUBLIC_FILE] FILE|-\n",
+     {Option::kHelp, Option::kMode, Option::kKey}},
 };
 
 int PrintUsage(const Command* only) {
@@ -50,83 +70,112 @@ int PrintUsage(const Command* only) {
   return std::fflush(stdout) == 0 ? 0 : Fail("cannot write the output");
 }
 
+int RunKeygen(const Parsed& parsed) {
+  if (parsed.no_passphrase && !parsed.passphrase_file.empty()) {
+    return UsageError("--no-passphrase and --passphrase-file exclude each other");
+  }
+  int status = kUsage;
+  if (!Operands(parsed.operands, {"private key file", "public key file"}, status)) return status;
+  const PassphraseSource source{parsed.passphrase_file};
+  return Keygen(parsed.operands[0], parsed.operands[1], parsed.no_passphrase ? nullptr : &source);
+}
+
+int RunPasswd(const Parsed& parsed) {
+  if (parsed.no_passphrase && !parsed.new_passphrase_file.empty()) {
+    return UsageError("--no-passphrase and --new-passphrase-file exclude each other");
+  }
+  int status = kUsage;
+  if (!Operands(parsed.operands, {"private key file"}, status)) return status;
+  const PassphraseSource new_source{parsed.new_passphrase_file};
+  return Passwd(parsed.operands[0], {parsed.passphrase_file}, parsed.no_passphrase ? nullptr : &new_source);
+}
+
+int RunId(const Parsed& parsed) {
+  int status = kUsage;
+  if (!Operands(parsed.operands, {"key or program file"}, status)) return status;
+  return Id(parsed.operands[0], {parsed.passphrase_file});
+}
+
+int RunConstants(const Parsed& parsed) {
+  int status = kUsage;
+  if (!Operands(parsed.operands, {"public key file"}, status)) return status;
+  return Constants(parsed.operands[0]);
+}
+
+int RunSign(const Parsed& parsed) {
+  const std::vector<std::string>& args = parsed.operands;
+  int status = kUsage;
+  if (parsed.output_dir.empty()) {
+    if (!Operands(args, {"private key file", "input file"}, status)) return status;
+    return Sign({parsed.mode, parsed.output, "", args[0], {args[1]}, {parsed.passphrase_file}});
+  }
+  if (!parsed.output.empty()) return UsageError("-o and --output-dir exclude each other");
+  if (!parsed.mode) return UsageError("--output-dir needs --mode MODE");
+  if (args.size() < 2 && !Operands(args, {"private key file", "input file"}, status)) return status;
+  if (std::find(args.begin() + 1, args.end(), "-") != args.end()) {
+    return UsageError("--output-dir signs files, not standard input ('-')");
+  }
+  return SignIntoDirectory(
+      {parsed.mode, "", parsed.output_dir, args[0], {args.begin() + 1, args.end()}, {parsed.passphrase_file}});
+}
+
+// The key files come from --key, and from a first operand when there are two.
+int RunVerify(const Parsed& parsed) {
+  if (!parsed.mode) return UsageError("missing --mode MODE");
+  const std::vector<std::string>& args = parsed.operands;
+  std::vector<std::string> key_files = parsed.key_files;
+  if (args.empty()) {
+    return UsageError(key_files.empty() ? "missing the public key file and the file to verify"
+                                        : "missing the file to verify");
+  }
+  if (args.size() > 2) return UsageError("unexpected argument '" + args[2] + "'");
+  if (args.size() == 2) key_files.insert(key_files.begin(), args[0]);
+  if (key_files.empty()) return UsageError("missing the public key file");
+  if (key_files.size() > kMaxRingKeys) {
+    return UsageError("at most " + std::to_string(kMaxRingKeys) + " keys (" + std::to_string(key_files.size()) +
+                      " given)");
+  }
+  return Verify(*parsed.mode, key_files, args.back());
+}
+
 int RunCommand(const Command& command, int argc, char** argv) {
-  const std::string_view name = command.name;
   Parsed parsed;
   int status = kUsage;
-  std::vector<Option> allowed = {kHelp};
-  if (name == "keygen") allowed = {kHelp, kPassphraseFile, kNoPassphrase};
-  if (name == "passwd") allowed = {kHelp, kPassphraseFile, kNewPassphraseFile, kNoPassphrase};
-  if (name == "id") allowed = {kHelp, kPassphraseFile};
-  if (name == "sign") allowed = {kHelp, kMode, kOutput, kPassphraseFile, kOutputDir};
-  if (name == "verify") allowed = {kHelp, kMode};
-  if (!ParseArguments(argc, argv, allowed, parsed, status)) return status;
+  if (!ParseArguments(argc, argv, command.options, parsed, status)) return status;
   if (parsed.help) return PrintUsage(&command);
-  const std::vector<std::string>& args = parsed.operands;
-  const signtool::PassphraseSource source{parsed.passphrase_file};
-  if (name == "keygen") {
-    if (parsed.no_passphrase && !parsed.passphrase_file.empty()) {
-      return UsageError("--no-passphrase and --passphrase-file exclude each other");
-    }
-    if (!Operands(args, {"private key file", "public key file"}, status)) return status;
-    return Keygen(args[0], args[1], parsed.no_passphrase ? nullptr : &source);
+  switch (command.verb) {
+    case Verb::kKeygen: return RunKeygen(parsed);
+    case Verb::kPasswd: return RunPasswd(parsed);
+    case Verb::kId: return RunId(parsed);
+    case Verb::kConstants: return RunConstants(parsed);
+    case Verb::kSign: return RunSign(parsed);
+    case Verb::kVerify: return RunVerify(parsed);
   }
-  if (name == "passwd") {
-    if (parsed.no_passphrase && !parsed.new_passphrase_file.empty()) {
-      return UsageError("--no-passphrase and --new-passphrase-file exclude each other");
-    }
-    if (!Operands(args, {"private key file"}, status)) return status;
-    const signtool::PassphraseSource new_source{parsed.new_passphrase_file};
-    return Passwd(args[0], source, parsed.no_passphrase ? nullptr : &new_source);
+  return kFailure;  // not reached: the switch names every verb, and -Wswitch says when one is missing
+}
+
+const Command* FindCommand(std::string_view name) {
+  for (const Command& command : kCommands) {
+    if (name == command.name) return &command;
   }
-  if (name == "id") {
-    if (!Operands(args, {"key or program file"}, status)) return status;
-    return Id(args[0], source);
-  }
-  if (name == "constants") {
-    if (!Operands(args, {"public key file"}, status)) return status;
-    return Constants(args[0]);
-  }
-  if (name == "sign") {
-    if (parsed.output_dir.empty()) {
-      if (!Operands(args, {"private key file", "input file"}, status)) return status;
-      return Sign({parsed.mode, parsed.output, "", args[0], {args[1]}, source});
-    }
-    if (!parsed.output.empty()) return UsageError("-o and --output-dir exclude each other");
-    if (parsed.mode.empty()) return UsageError("--output-dir needs --mode MODE");
-    if (args.size() < 2 && !Operands(args, {"private key file", "input file"}, status)) return status;
-    if (std::find(args.begin() + 1, args.end(), "-") != args.end()) {
-      return UsageError("--output-dir signs files, not standard input ('-')");
-    }
-    return SignIntoDirectory({parsed.mode, "", parsed.output_dir, args[0], {args.begin() + 1, args.end()}, source});
-  }
-  if (parsed.mode.empty()) return UsageError("missing --mode MODE");
-  if (!Operands(args, {"public key file", "file to verify"}, status)) return status;
-  return Verify(parsed.mode, args[0], args[1]);
+  return nullptr;
 }
 
 int Run(int argc, char** argv) {
   if (argc < 2) return UsageError("missing a command");
   const std::string_view word = argv[1];
   if (word == "--help" || word == "-h" || word == "help") {
-    if (word == "help" && argc > 2) {
-      for (const Command& command : kCommands) {
-        if (std::string_view(argv[2]) == command.name) return PrintUsage(&command);
-      }
-    }
-    return PrintUsage(nullptr);
+    const Command* only = word == "help" && argc > 2 ? FindCommand(argv[2]) : nullptr;
+    return PrintUsage(only);
   }
   if (word == "--version" || word == "-V") {
     std::printf("signtool %s\n", SIGNTOOL_VERSION);
     return std::fflush(stdout) == 0 ? 0 : Fail("cannot write the output");
   }
-  for (const Command& command : kCommands) {
-    if (word == command.name) {
-      g_command = command.name;
-      return RunCommand(command, argc - 1, argv + 1);
-    }
-  }
-  return UsageError("unknown command '" + std::string(word) + "'");
+  const Command* command = FindCommand(word);
+  if (command == nullptr) return UsageError("unknown command '" + std::string(word) + "'");
+  g_command = command->name;
+  return RunCommand(*command, argc - 1, argv + 1);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <map>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -21,6 +22,11 @@
 
 namespace signtool {
 
+namespace {
+
+// With a key file that did not load: when the other operand is a key file
+// and this one is not, the operands were most likely given the wrong way
+// round, and the message says so instead.
 bool LoadKeyOrHint(const std::string& path, signtool::KeyKind kind, const signtool::PassphraseSource* source,
                    const std::string& other, signtool::DsaKey& key, std::string& error) {
   if (signtool::LoadKey(path, kind, key, error, source)) return true;
@@ -36,8 +42,6 @@ bool LoadKeyOrHint(const std::string& path, signtool::KeyKind kind, const signto
           " KEY_FILE FILE)";
   return false;
 }
-
-namespace {
 
 // Loads the private key, warning when it is the development key or when
 // others may read its file.  `other` is an input, for the swapped-operands hint.
@@ -59,12 +63,12 @@ bool LoadSigningKey(const SignOptions& options, signtool::DsaKey& key, std::stri
 // Reads one input and gives its signed text: in the layout of the mode, or
 // without one the bare signature text and a line feed.  The error names
 // the input.
-bool SignFile(const signtool::DsaKey& key, const std::string& mode, const std::string& input_path, std::string& output,
-              std::string& error) {
+bool SignFile(const signtool::DsaKey& key, std::optional<CheckMode> mode, const std::string& input_path,
+              std::string& output, std::string& error) {
   std::string input;
   if (!signtool::ReadWholeFile(input_path, input, error)) return false;  // the message names the file
   bool ok = true;
-  if (mode.empty()) {
+  if (!mode) {
     ok = signtool::SignatureText(key, input.data(), input.size(), output, error);
     output += '\n';
   } else {
@@ -74,7 +78,7 @@ bool SignFile(const signtool::DsaKey& key, const std::string& mode, const std::s
       if (!signtool::SignatureText(key, bytes.data(), bytes.size(), text, error)) signing_failed = true;
       return text;
     };
-    ok = SignInLayout(mode, input, sign_text, output, error) && !signing_failed;
+    ok = SignInLayout(*mode, input, sign_text, output, error) && !signing_failed;
   }
   if (!ok) error = (input_path == "-" ? "standard input" : input_path) + ": " + error;
   return ok;
