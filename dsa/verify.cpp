@@ -1,9 +1,6 @@
 // SPDX-License-Identifier: ISC
 #include "dsa/verify.h"
 
-#include <cstring>
-
-#include "dsa/builtin_key.h"
 #include "dsa/limbs.h"
 #include "dsa/verify_steps.h"
 
@@ -25,18 +22,6 @@ int RangeCode(const Limb* x, const Limb* q) {
 
 // Whether the 32-limb p lies below 2^512 - 2^496.
 bool ModulusFitsReduction(const Limb* p) { return p[kPLimbs - 1] != 0xFFFF; }
-
-// The compiled-in domain, which the entry points without one default to.
-DsaDomain CompiledDomain() {
-  DsaDomain domain;
-  std::memcpy(domain.p, kPrimeP, sizeof domain.p);
-  std::memcpy(domain.q, kPrimeQ, sizeof domain.q);
-  domain.factor_p = kFactorP;
-  domain.factor_q = kFactorQ;
-  std::memcpy(domain.q_r_squared, kQRSquared, sizeof domain.q_r_squared);
-  std::memcpy(domain.q_correction, kQCorrection, sizeof domain.q_correction);
-  return domain;
-}
 
 }  // namespace
 
@@ -100,13 +85,4 @@ int VerifyDigestSignatureInDomain(const DsaDomain& domain, const uint16_t (*base
   Limb acc[kPLimbs] = {};
   mont_multi_exp(acc, scalars.u1, base_table, key_table, scalars.u2, domain.p, domain.factor_p);
   return CompareWithR(domain, acc, scalars.r);
-}
-
-int VerifyDigestSignatureWithBase(const uint8_t* key, const uint8_t* signature, const Sha0Context& context,
-                                  const uint16_t (*base_table)[32]) {
-  return VerifyDigestSignatureInDomain(CompiledDomain(), base_table, key, signature, context);
-}
-
-int VerifyDigestSignature(const uint8_t* key, const uint8_t* signature, const Sha0Context& context) {
-  return VerifyDigestSignatureWithBase(key, signature, context, kBaseTable);
 }

@@ -6,11 +6,11 @@
 #include <utility>
 #include <vector>
 
+#include "dsa/verify.h"
 #include "layouts/lst_layout.h"
 #include "layouts/signature_text.h"
 #include "layouts/tagged_pieces.h"
 #include "layouts/url_layout.h"
-#include "dsa/verify.h"
 
 namespace {
 
@@ -189,12 +189,14 @@ bool SignUrl(std::string_view input, const SignText& sign_text, std::string& out
 
 }  // namespace
 
-bool SignInLayout(std::string_view mode, std::string_view input, const SignText& sign_text, std::string& output,
+bool SignInLayout(CheckMode mode, std::string_view input, const SignText& sign_text, std::string& output,
                   std::string& error) {
-  if (mode == "nvl") return SignTagged("url=", input, sign_text, output, error);
-  if (mode == "msg") return SignTagged("msg=", input, sign_text, output, error);
-  if (mode == "lst") return SignLst(input, sign_text, output, error);
-  if (mode == "url") return SignUrl(input, sign_text, output, error);
-  error = "unknown mode '" + std::string(mode) + "' (expected nvl, msg, lst or url)";
+  switch (mode) {
+    case CheckMode::kNvl:
+    case CheckMode::kMsg: return SignTagged(ModeTag(mode), input, sign_text, output, error);
+    case CheckMode::kLst: return SignLst(input, sign_text, output, error);
+    case CheckMode::kUrl: return SignUrl(input, sign_text, output, error);
+  }
+  error = "no such mode";  // not reached: the switch names every mode
   return false;
 }

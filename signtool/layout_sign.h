@@ -7,9 +7,12 @@
 #include <string>
 #include <string_view>
 
-// Signs input in the layout of mode ("nvl", "msg", "lst" or "url"): returns false with a one-line error (no trailing
-// newline) when the input cannot be signed so that signcheck accepts it. sign_text returns the 80-digit upper-case
-// signature text of the bytes it is given.
-bool SignInLayout(std::string_view mode, std::string_view input,
+#include "check/check_core.h"
+
+// Signs input in the layout of mode: returns false with a one-line error (no
+// trailing newline) when the input cannot be signed so that signcheck accepts
+// it.  sign_text returns the 80-digit upper-case signature text of the bytes
+// it is given.
+bool SignInLayout(CheckMode mode, std::string_view input,
                   const std::function<std::string(std::string_view signed_bytes)>& sign_text, std::string& output,
                   std::string& error);

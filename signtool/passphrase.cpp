@@ -9,7 +9,7 @@
 #include <cstring>
 #include <string>
 
-#include "signtool/dsa_keys.h"
+#include "signtool/passphrase.h"
 
 namespace signtool {
 namespace {

@@ -1,24 +1,46 @@
 /* SPDX-License-Identifier: ISC */
-/* check MODE FILE: checks FILE's signature with libsigncheck and prints only
- * the bytes the signature covers, as they are in the file.  Exits with the
- * status signcheck would; on failure signcheck's message goes to stderr.
+/* check [--key PUBLIC_FILE]... MODE FILE: checks FILE's signature with
+ * libsigncheck and prints only the bytes the signature covers, as they are in
+ * the file.  Without --key the keys compiled into the library decide; with
+ * it, the keys of those files (up to 8), any one of which will do.  Exits
+ * with the status signcheck would; on failure signcheck's message goes to
+ * stderr, and a key file that is refused is named with the reason.
  *
  *   cc -std=c11 check.c $(pkg-config --cflags --libs signcheck) -o check */
 #include <signcheck.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 
 int main(int argc, char** argv) {
-  if (argc != 3) {
-    fprintf(stderr, "usage: %s MODE FILE\n", argv[0]);
+  signcheck_keyring* ring = NULL; /* NULL: the compiled-in keys */
+  int arg = 1;
+  for (; arg + 1 < argc && strcmp(argv[arg], "--key") == 0; arg += 2) {
+    if (ring == NULL && (ring = signcheck_keyring_new()) == NULL) {
+      fputs("check: out of memory\n", stderr);
+      return SIGNCHECK_IO_ERROR;
+    }
+    int status = signcheck_keyring_add_file(ring, argv[arg + 1]);
+    if (status != SIGNCHECK_OK) {
+      char message[4096];
+      signcheck_keyring_message(ring, message, sizeof message);
+      fputs(message, stderr);
+      signcheck_keyring_free(ring);
+      return status;
+    }
+  }
+  if (argc - arg != 2) {
+    fprintf(stderr, "usage: %s [--key PUBLIC_FILE]... MODE FILE\n", argv[0]);
+    signcheck_keyring_free(ring);
     return SIGNCHECK_USAGE;
   }
   signcheck_result* result = signcheck_result_new();
   if (result == NULL) {
     fputs("check: out of memory\n", stderr);
+    signcheck_keyring_free(ring);
     return SIGNCHECK_IO_ERROR;
   }
-  int status = signcheck_check_file(result, argv[1], argv[2]);
+  int status = signcheck_check_file_with(result, ring, argv[arg], argv[arg + 1]);
   if (status == SIGNCHECK_OK) {
     size_t count = signcheck_result_span_count(result);
     for (size_t i = 0; i < count; ++i) {
@@ -35,5 +57,6 @@ int main(int argc, char** argv) {
     fputs(message, stderr);
   }
   signcheck_result_free(result);
+  signcheck_keyring_free(ring);
   return status;
 }

@@ -5,7 +5,9 @@
 # On the shipped examples, a wrong layout, an unknown mode and a missing file
 # the client exits with signcheck's status; after a failure it printed
 # nothing on stdout and signcheck's failure message on stderr, after an nvl or msg
-# success what signcheck prints.  With TEST_KEY, files signed here with
+# success what signcheck prints.  With CLIENT_TAKES_KEYS set, the client
+# checks against --key files: the development key's passes a file it signed,
+# another key's fails it with 70.  With TEST_KEY, files signed here with
 # unsigned bytes beside the signed ones give exactly the signed bytes.
 set -euo pipefail
 signcheck=$1 examples=${2#-} signtool=$3 key=${4#-}
@@ -18,11 +20,11 @@ fail() {
   exit 1
 }
 
-# client MODE FILE: the client's status in $status, its output in $work/out
-# and $work/err.
+# client [--key FILE]... MODE FILE: the client's status in $status, its
+# output in $work/out and $work/err.
 client() {
   status=0
-  "${client[@]}" "$1" "$2" > "$work/out" 2> "$work/err" || status=$?
+  "${client[@]}" "$@" > "$work/out" 2> "$work/err" || status=$?
 }
 client=("$@")
 
@@ -46,6 +48,19 @@ for case in "${cases[@]}"; do
     cmp -s "$work/out" "$work/signcheck" || fail "$mode $file: printed '$(cat "$work/out")', not signcheck's"
   fi
 done
+
+if [[ -n ${CLIENT_TAKES_KEYS:-} ]]; then
+  keys=$(cd "$(dirname "$0")/../../keys" && pwd)
+  printf 'url=https://updates.example.com/\r\n' > "$work/ring"
+  "$signtool" sign --mode nvl -o "$work/ring.nvl" "$keys/development.key" "$work/ring" 2> /dev/null ||
+    fail "signtool sign"
+  "$signtool" keygen --no-passphrase "$work/other.key" "$work/other.pub" > /dev/null 2>&1 || fail "signtool keygen"
+  client --key "$work/other.pub" --key "$keys/development.pub" nvl "$work/ring.nvl"
+  [[ $status == 0 ]] || fail "--key development.pub: status $status: $(cat "$work/err")"
+  printf 'https://updates.example.com/\r\n' | cmp -s - "$work/out" || fail "--key: printed '$(cat "$work/out")'"
+  client --key "$work/other.pub" nvl "$work/ring.nvl"
+  [[ $status == 70 && ! -s $work/out && -s $work/err ]] || fail "--key of a key that did not sign: status $status"
+fi
 
 if [[ -z $key ]]; then
   echo "SKIP: no test key (SIGNCHECK_TEST_PRIVATE_KEY) to sign files with unsigned bytes beside the signed ones; the examples passed"

@@ -26,11 +26,11 @@
 #include <string>
 #include <vector>
 
-#include "tests/verify/bignum_util.h"
-#include "tests/verify/signing_util.h"
-#include "signtool/dsa_keys.h"
 #include "dsa/builtin_key.h"
 #include "dsa/verify.h"
+#include "signtool/dsa_keys.h"
+#include "tests/verify/bignum_util.h"
+#include "tests/verify/signing_util.h"
 
 namespace {
 
@@ -48,8 +48,10 @@ constexpr bool kAddressSanitizer = __has_feature(address_sanitizer);
 constexpr bool kAddressSanitizer = false;
 #endif
 
-// The private half of the compiled-in key, when the build was given it.
+// The private half of the compiled-in key, when the build was given it, and
+// its public half.
 const std::string kTestKey = TEST_PRIVATE_KEY;
+const std::string kTestPublicKey = TEST_PUBLIC_KEY;
 
 std::string ReadFile(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
@@ -588,6 +590,9 @@ TEST_F(Signtool, BadUsage) {
       {{"keygen", "--no-passphrase", "--passphrase-file=pw", "a.key", "a.pub"},
        "keygen: --no-passphrase and --passphrase-file exclude each other"},
       {{"verify", "--", "--mode=nvl", kPublicKey, kPublicKey}, "verify: missing --mode MODE"},
+      {{"verify", "-m", "nvl", kPublicKey}, "verify: missing the public key file"},
+      {{"verify", "-m", "nvl", "--key", kPublicKey}, "verify: missing the file to verify"},
+      {{"verify", "-m", "nvl", "--key", kPublicKey, kPublicKey, kPublicKey, "x"}, "verify: unexpected argument 'x'"},
       {{"sign", "--output-dir=d", kPrivateKey, kPublicKey}, "sign: --output-dir needs --mode MODE"},
       {{"sign", "-m", "nvl", "--output-dir=d", "-o", "x", kPrivateKey, kPublicKey},
        "sign: -o and --output-dir exclude each other"},
@@ -840,10 +845,45 @@ TEST_F(Signtool, VerifyRefusesANulInASignedLine) {
   const fs::path file = dir_ / "list.nvl";
   WriteFile(file,
             "url=https://example.invalid/" + std::string(1, '\0') + "evil/\r\nsign=" + sig.out.substr(0, 80) + "\r\n");
-  const Outcome verified = RunSigntool(dir_, {"verify", "--mode", "nvl", kTestKey, file.string()});
-  EXPECT_EQ(verified.err, "signtool: verify: " + file.string() + ": a signed line holds a NUL byte\n");
+  const Outcome verified = RunSigntool(dir_, {"verify", "--mode", "nvl", kTestPublicKey, file.string()});
+  EXPECT_EQ(verified.err,
+            "signtool: verify: Error: file " + file.string() + " does not contain a valid Norvu signature.\n");
   const std::string command = std::string(SIGNCHECK_PATH) + " nvl " + file.string() + " > /dev/null";
   EXPECT_NE(std::system(command.c_str()), 0) << "signcheck accepted the file";
+}
+
+// verify checks against every key given (--key, and a first operand), as
+// signcheck with those keys compiled in: any one of them will do.  A key
+// file that does not load stops it with its name and the reason.
+TEST_F(Signtool, VerifyAgainstSeveralKeys) {
+  const std::string other_key = (dir_ / "other.key").string(), other = (dir_ / "other.pub").string();
+  ASSERT_EQ(RunSigntool(dir_, {"keygen", "--no-passphrase", other_key, other}).status, 0);
+  const fs::path input = dir_ / "in", file = dir_ / "signed.msg";
+  WriteFile(input, "msg=hello\r\n");
+  ASSERT_EQ(RunSigntool(dir_, {"sign", "-m", "msg", "-o", file.string(), kPrivateKey, input.string()}).status, 0);
+
+  for (const std::vector<std::string>& keys : {std::vector<std::string>{"--key", other, "--key", kPublicKey},
+                                               std::vector<std::string>{other, "--key", kPublicKey}}) {
+    std::vector<std::string> args = {"verify", "-m", "msg"};
+    args.insert(args.end(), keys.begin(), keys.end());
+    args.push_back(file.string());
+    const Outcome o = RunSigntool(dir_, args);
+    EXPECT_EQ(o.status, 0) << o.err;
+    EXPECT_EQ(o.out + o.err, "");
+  }
+  EXPECT_EQ(ExpectFailure({"verify", "-m", "msg", "--key", other, file.string()}, "a key that did not sign"),
+            "signtool: verify: Error: file " + file.string() + " does not contain a valid Norvu signature.\n");
+  std::vector<std::string> nine = {"verify", "-m", "msg"};
+  for (int i = 0; i < 9; ++i) nine.insert(nine.end(), {"--key", kPublicKey});
+  nine.push_back(file.string());
+  EXPECT_EQ(RunSigntool(dir_, nine).status, 2) << "a ring holds 8 keys";
+
+  const std::string bad = kSource + "/tests/keys/bad/g-one.pub";
+  for (const std::string& key : {bad, kPrivateKey, (dir_ / "missing.pub").string()}) {
+    const std::string err =
+        ExpectFailure({"verify", "-m", "msg", "--key", kPublicKey, "--key", key, file.string()}, "the key file " + key);
+    EXPECT_NE(err.find(key + ": "), std::string::npos) << err;
+  }
 }
 
 }  // namespace
