@@ -135,29 +135,59 @@ def _path(path: object) -> bytes:
     return encoded
 
 
-_span = _lib.signcheck_result_span
-_string_at = ctypes.string_at
+_quick = _native.quick
+_count = _quick.signcheck_result_span_count
+_span = _quick.signcheck_result_span
 _INT_MAX = 2**31 - 1
 
 
-def _spans(result: int) -> list[bytes]:
-    """Copies of the last check's spans: the only copy made in Python."""
-    count = _lib.signcheck_result_span_count(result)
-    spans = []
-    for index in range(count):
+def _bytes_at(address: int | None, size: int) -> bytes:
+    if not size or address is None:
+        return b""
+    if size > _INT_MAX:  # ctypes.string_at takes an int
+        return (ctypes.c_char * size).from_address(address).raw
+    return ctypes.string_at(address, size)
+
+
+def _file_spans(result: int) -> list[bytes]:
+    """The last file check's spans.  They lie in file order in the result's
+    one copy, so the bytes from the first to the end of the last are copied
+    at once and cut, rather than copied span by span."""
+    count = _count(result)
+    if count <= 1:
+        return [_bytes_at(span.data, span.size) for span in (_span(result, 0),)] if count else []
+    spans = [_span(result, index) for index in range(count)]
+    low: int = spans[0].data or 0
+    high: int = (spans[-1].data or 0) + spans[-1].size
+    region = _bytes_at(low, high - low) if low < high else b""
+    cuts = [((span.data or 0) - low, span.size) for span in spans]
+    if all(0 <= start and start + size <= high - low for start, size in cuts):
+        return [region[start : start + size] for start, size in cuts]
+    return [_bytes_at(span.data, span.size) for span in spans]
+
+
+def _buffer_spans(result: int, data: bytes | memoryview, base: int) -> list[bytes]:
+    """The last buffer check's spans, which point into data (at base): cut
+    out of it, so that nothing but the spans is copied."""
+    copies = []
+    size = len(data)
+    for index in range(_count(result)):
         span = _span(result, index)
-        size = span.size
-        if size > _INT_MAX:  # ctypes.string_at takes an int
-            spans.append((ctypes.c_char * size).from_address(span.data).raw)
+        start = (span.data or base) - base
+        end = start + span.size
+        if not 0 <= start <= end <= size:
+            copies.append(_bytes_at(span.data, span.size))
+        elif isinstance(data, bytes):
+            copies.append(data[start:end])
         else:
-            spans.append(_string_at(span.data, size))
-    return spans
+            copies.append(data[start:end].tobytes())
+    return copies
 
 
 def _raise(result: int, status: int, path: bytes | None) -> None:
-    message = _message(_lib.signcheck_result_message, result)
+    message = _message(_native.quick.signcheck_result_message, result)
     if status == IO_ERROR:
-        number = _lib.signcheck_result_errno(result) if _native.HAVE_ERRNO else 0
+        number = _native.quick.signcheck_result_errno(result) if _native.HAVE_ERRNO else 0
         error = OSError(number, message) if number else OSError(message)
         if path is not None:
             error.filename = os.fsdecode(path)
@@ -214,9 +244,11 @@ class Keyring:
     def _added(self, status: int, path: bytes | None) -> None:
         if status == OK:
             return
+        assert self._handle is not None
         message = _message(_lib.signcheck_keyring_message, self._handle)
+        number = _lib.signcheck_keyring_errno(self._handle)
+        self.close()  # a ring that failed to load is of no use
         if status == IO_ERROR:
-            number = _lib.signcheck_keyring_errno(self._handle)
             error = OSError(number, message) if number else OSError(message)
             if path is not None:
                 error.filename = os.fsdecode(path)
@@ -300,19 +332,21 @@ def check(mode: str, data: Buffer, *, keys: Keyring | None = None, name: str = "
     ring = _ring(keys)
     if isinstance(data, str) or data is None:
         raise TypeError(f"data must be bytes, bytearray or memoryview, not {type(data).__name__}")
-    view: _native.PyBuffer | None = None
-    if isinstance(data, bytes):
-        address: object = data
-        size = len(data)
-    else:
-        view = _native.PyBuffer()
-        _native.get_buffer(data, view, _native.PYBUF_SIMPLE)  # raises TypeError, BufferError
-        address, size = view.buf, view.len
+    # The buffer is held (a bytearray cannot be resized meanwhile) until the
+    # spans are copied out of it.
+    view = _native.PyBuffer()
+    _native.get_buffer(data, view, _native.PYBUF_SIMPLE)  # raises TypeError, BufferError
     try:
-        return _run(ring, _checks_buffer, mode_c, address, size, name_c)
+        result = _run(ring, _checks_buffer, mode_c, view.buf, view.len, name_c)
+        try:
+            if isinstance(data, bytes):
+                return _buffer_spans(result, data, view.buf or 0)
+            with memoryview(data) as whole, whole.cast("B") as source:
+                return _buffer_spans(result, source, view.buf or 0)
+        finally:
+            _free(result)
     finally:
-        if view is not None:
-            _native.release_buffer(view)
+        _native.release_buffer(view)
 
 
 def check_file(mode: str, path: StrPath | bytes, *, keys: Keyring | None = None) -> list[bytes]:
@@ -323,16 +357,26 @@ def check_file(mode: str, path: StrPath | bytes, *, keys: Keyring | None = None)
     reports one) when the file cannot be opened or read."""
     mode_c = _encode(mode, "mode")
     path_c = _path(path)
-    return _run(_ring(keys), _checks_file, mode_c, path_c)
+    result = _run(_ring(keys), _checks_file, mode_c, path_c)
+    try:
+        return _file_spans(result)
+    finally:
+        _free(result)
 
 
 _checks_buffer = (_lib.signcheck_check_buffer, getattr(_lib, "signcheck_check_buffer_with", None))
 _checks_file = (_lib.signcheck_check_file, getattr(_lib, "signcheck_check_file_with", None))
 
 
-def _run(ring: Keyring | None, checks: tuple[object, object], mode: bytes, *args: object) -> list[bytes]:
-    """One check with a result of its own, so that threads share nothing."""
-    result = _lib.signcheck_result_new()
+_new = _quick.signcheck_result_new
+_free = _quick.signcheck_result_free
+
+
+def _run(ring: Keyring | None, checks: tuple[object, object], mode: bytes, *args: object) -> int:
+    """One check with a result of its own, so that threads share nothing.
+    Returns the result of a successful check, which the caller frees;
+    raises for any other."""
+    result: int = _new()
     if not result:
         raise MemoryError("signcheck_result_new")
     try:
@@ -349,7 +393,10 @@ def _run(ring: Keyring | None, checks: tuple[object, object], mode: bytes, *args
             finally:
                 ring._release()
         if status != OK:
-            _raise(result, status, args[0] if checks is _checks_file else None)  # type: ignore[arg-type]
-        return _spans(result)
-    finally:
-        _lib.signcheck_result_free(result)
+            path = args[0] if checks is _checks_file else None
+            assert path is None or isinstance(path, bytes)
+            _raise(result, status, path)
+    except BaseException:
+        _free(result)
+        raise
+    return result

@@ -34,6 +34,11 @@ def _load() -> ctypes.CDLL:
 
 
 lib = _load()
+# The same library again, for the calls that only read a result: through
+# PyDLL they keep the GIL, which costs less than letting it go and taking
+# it back for a call this short.  The checks and the key loading go
+# through lib, which lets the GIL go, so that threads check in parallel.
+quick = ctypes.PyDLL(lib._name)
 
 _void_p = ctypes.c_void_p
 _char_p = ctypes.c_char_p
@@ -41,6 +46,7 @@ _size_t = ctypes.c_size_t
 _int = ctypes.c_int
 
 # name: (restype, argtypes); "?" marks the calls a 1.0.0 library lacks.
+# Those named in _QUICK are set up in quick too.
 _PROTOTYPES: dict[str, tuple[object, list[object]]] = {
     "signcheck_result_new": (_void_p, []),
     "signcheck_result_free": (None, [_void_p]),
@@ -65,22 +71,33 @@ _PROTOTYPES: dict[str, tuple[object, list[object]]] = {
 }
 
 
+_QUICK = {
+    "signcheck_result_new",
+    "signcheck_result_free",
+    "signcheck_result_span_count",
+    "signcheck_result_span",
+    "signcheck_result_message",
+    "signcheck_result_errno",
+    "signcheck_result_key_id",
+}
+
+
 def _declare() -> None:
     for name, (restype, argtypes) in _PROTOTYPES.items():
         optional = name.startswith("?")
         name = name.lstrip("?")
-        try:
-            function = getattr(lib, name)
-        except AttributeError:
+        if not hasattr(lib, name):
             if optional:
                 continue
             raise ImportError(
                 f"signcheck: {lib._name} has no {name}: not a libsigncheck.so.1 "
                 f"(check {LIBRARY_VARIABLE})",
                 name="signcheck",
-            ) from None
-        function.restype = restype
-        function.argtypes = argtypes
+            )
+        for library in (lib, quick) if name in _QUICK else (lib,):
+            function = getattr(library, name)
+            function.restype = restype
+            function.argtypes = argtypes
 
 
 _declare()
