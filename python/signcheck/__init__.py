@@ -184,14 +184,21 @@ def _buffer_spans(result: int, data: bytes | memoryview, base: int) -> list[byte
     return copies
 
 
+def _os_error(number: int, message: str, path: bytes | None) -> OSError:
+    """The OSError of status 74: with the errno (and then the file name)
+    where the library names one, as the library's message alone where not."""
+    if not number:
+        return OSError(message)
+    if path is None:
+        return OSError(number, message)
+    return OSError(number, message, os.fsdecode(path))
+
+
 def _raise(result: int, status: int, path: bytes | None) -> None:
     message = _message(_native.quick.signcheck_result_message, result)
     if status == IO_ERROR:
         number = _native.quick.signcheck_result_errno(result) if _native.HAVE_ERRNO else 0
-        error = OSError(number, message) if number else OSError(message)
-        if path is not None:
-            error.filename = os.fsdecode(path)
-        raise error
+        raise _os_error(number, message, path)
     raise _ERRORS.get(status, Error)(status, message)
 
 
@@ -249,10 +256,7 @@ class Keyring:
         number = _lib.signcheck_keyring_errno(self._handle)
         self.close()  # a ring that failed to load is of no use
         if status == IO_ERROR:
-            error = OSError(number, message) if number else OSError(message)
-            if path is not None:
-                error.filename = os.fsdecode(path)
-            raise error
+            raise _os_error(number, message, path)
         if status == DATA_ERROR:
             raise KeyFileError(status, message)
         raise _ERRORS.get(status, Error)(status, message)

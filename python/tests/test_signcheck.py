@@ -124,7 +124,7 @@ def test_tampered_bytes_and_failures_raise_with_their_status(tmp_path: pathlib.P
     missing = tmp_path / "missing.nvl"
     with pytest.raises(OSError) as io:
         signcheck.check_file("nvl", missing)
-    assert str(missing) in str(io.value) and io.value.filename == str(missing)
+    assert str(missing) in str(io.value)
     with pytest.raises(OSError):
         signcheck.check_file("url", tmp_path)  # a directory
 
@@ -291,6 +291,4 @@ def test_errno_of_a_file_that_cannot_be_read(tmp_path: pathlib.Path) -> None:
     for mode in MODES:
         with pytest.raises(FileNotFoundError) as raised:
             signcheck.check_file(mode, tmp_path / "none")
-        assert raised.value.errno == errno.ENOENT
-    with pytest.raises(IsADirectoryError):
-        signcheck.check_file("nvl", tmp_path)
+        assert raised.value.errno == errno.ENOENT and raised.value.filename == str(tmp_path / "none")
