@@ -31,6 +31,8 @@ import ctypes
 import os
 import threading
 from collections.abc import Iterable
+from itertools import repeat
+from operator import add, attrgetter, lt, sub
 from types import TracebackType
 from typing import Union
 
@@ -138,6 +140,19 @@ def _path(path: object) -> bytes:
 _quick = _native.quick
 _count = _quick.signcheck_result_span_count
 _span = _quick.signcheck_result_span
+# The indices as ctypes objects, made once: ctypes passes them on as they
+# are, where it would convert a Python int on every call.
+_INDICES = [ctypes.c_size_t(index) for index in range(256)]
+
+
+def _indices(count: int) -> list[ctypes.c_size_t]:
+    while len(_INDICES) < count:  # made twice at worst, by two threads at once
+        _INDICES.extend(ctypes.c_size_t(index) for index in range(len(_INDICES), 2 * len(_INDICES)))
+    return _INDICES[:count]
+
+
+_data = attrgetter("data")
+_size = attrgetter("size")
 _INT_MAX = 2**31 - 1
 
 
@@ -149,39 +164,48 @@ def _bytes_at(address: int | None, size: int) -> bytes:
     return ctypes.string_at(address, size)
 
 
+def _cuts(result: int) -> tuple[list[int], list[int]] | None:
+    """Where the last check's spans start and end, or None when they do not
+    follow one another in order (which the library never does).  The loops
+    run in map, which costs less than Python's own loops over the entries
+    of a long list."""
+    count = _count(result)
+    spans = list(map(_span, repeat(ctypes.c_void_p(result), count), _indices(count)))
+    starts: list[int | None] = list(map(_data, spans))
+    if None in starts:
+        return None
+    ends = list(map(add, starts, map(_size, spans)))
+    if any(map(lt, starts[1:], ends[:-1])):  # type: ignore[arg-type]
+        return None
+    return starts, ends  # type: ignore[return-value]
+
+
 def _file_spans(result: int) -> list[bytes]:
     """The last file check's spans.  They lie in file order in the result's
     one copy, so the bytes from the first to the end of the last are copied
     at once and cut, rather than copied span by span."""
-    count = _count(result)
-    if count <= 1:
-        return [_bytes_at(span.data, span.size) for span in (_span(result, 0),)] if count else []
-    spans = [_span(result, index) for index in range(count)]
-    low: int = spans[0].data or 0
-    high: int = (spans[-1].data or 0) + spans[-1].size
-    region = _bytes_at(low, high - low) if low < high else b""
-    cuts = [((span.data or 0) - low, span.size) for span in spans]
-    if all(0 <= start and start + size <= high - low for start, size in cuts):
-        return [region[start : start + size] for start, size in cuts]
-    return [_bytes_at(span.data, span.size) for span in spans]
+    cuts = _cuts(result)
+    if cuts is None:
+        return [_bytes_at(span.data, span.size) for span in map(_span, repeat(result), range(_count(result)))]
+    starts, ends = cuts
+    if not starts:
+        return []
+    low = starts[0]
+    region = _bytes_at(low, ends[-1] - low)
+    return list(map(region.__getitem__, map(slice, map(sub, starts, repeat(low)), map(sub, ends, repeat(low)))))
 
 
 def _buffer_spans(result: int, data: bytes | memoryview, base: int) -> list[bytes]:
     """The last buffer check's spans, which point into data (at base): cut
     out of it, so that nothing but the spans is copied."""
-    copies = []
-    size = len(data)
-    for index in range(_count(result)):
-        span = _span(result, index)
-        start = (span.data or base) - base
-        end = start + span.size
-        if not 0 <= start <= end <= size:
-            copies.append(_bytes_at(span.data, span.size))
-        elif isinstance(data, bytes):
-            copies.append(data[start:end])
-        else:
-            copies.append(data[start:end].tobytes())
-    return copies
+    cuts = _cuts(result)
+    if cuts is None or (cuts[0] and not base <= cuts[0][0] <= cuts[1][-1] <= base + len(data)):
+        return [_bytes_at(span.data, span.size) for span in map(_span, repeat(result), range(_count(result)))]
+    starts, ends = cuts
+    cut = map(slice, map(sub, starts, repeat(base)), map(sub, ends, repeat(base)))
+    if isinstance(data, bytes):
+        return list(map(data.__getitem__, cut))
+    return [piece.tobytes() for piece in map(data.__getitem__, cut)]
 
 
 def _os_error(number: int, message: str, path: bytes | None) -> OSError:
