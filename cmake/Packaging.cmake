@@ -149,4 +149,5 @@ else()
 endif()
 
 include(${CMAKE_CURRENT_LIST_DIR}/PackagingLib.cmake)
+include(${CMAKE_CURRENT_LIST_DIR}/PackagingPython.cmake)
 include(CPack)

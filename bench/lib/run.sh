@@ -2,7 +2,9 @@
 # SPDX-License-Identifier: ISC
 # 10,000 signed 4 KiB nvl files checked in one process through the library,
 # against one signcheck process per file: files per second of each, their
-# ratio (target >= 50x) and each one's peak memory.
+# ratio (target >= 50x) and each one's peak memory.  With python3 the same
+# files go through the Python package (bench/python/bench_python.py) too,
+# against the C loop (target >= 0.5x) and the processes (>= 50x).
 #
 #   bench/lib/run.sh [BUILD_DIR]      (default build/release; part of make bench)
 #
@@ -48,13 +50,18 @@ find "$work/files" -name '*.nvl' | sort > "$work/list"
 [[ $(wc -l < "$work/list") == 10000 && $(stat -c %s "$work/files/0-0.nvl") == 4096 ]]
 "$signcheck" nvl "$work/files/0-0.nvl" > /dev/null
 
-# The library twice around the processes, the faster library run counting,
+# The library twice around the processes (and Python twice), the faster run of each counting,
 # so that a change in the machine's other load does not favour it.
 "$bench" library "$work/list" > /dev/null  # the files into the page cache
-for how in library processes library; do
-  args=("$how")
+python=$(command -v /usr/bin/python3 python3 | head -n 1 || true)
+order=(library processes library)
+[[ -n $python ]] && order=(library python processes library python)
+for how in "${order[@]}"; do
+  args=("$bench" "$how")
   [[ $how == processes ]] && args+=("$signcheck")
-  /usr/bin/time -f '%M' -o "$work/kib" "$bench" "${args[@]}" "$work/list" >> "$work/$how.out"
+  [[ $how == python ]] && args=(env PYTHONPATH="$here/../../python" SIGNCHECK_LIBRARY="$build/lib/libsigncheck.so.1"
+                                "$python" "$here/../python/bench_python.py")
+  /usr/bin/time -f '%M' -o "$work/kib" "${args[@]}" "$work/list" >> "$work/$how.out"
   cat "$work/kib" >> "$work/$how.kib"
 done
 # bench_lib prints "HOW files N passed N seconds S files_per_second R".
@@ -65,5 +72,11 @@ echo "CPU: $(lscpu | sed -n 's/^Model name: *//p' | head -1), $(nproc) CPUs"
 printf '%-10s %10.0f files/s  peak %6d KiB\n' library "$(rate library)" "$(peak library)"
 printf '%-10s %10.0f files/s  peak %6d KiB (the driver; each signcheck process apart)\n' processes \
   "$(rate processes)" "$(peak processes)"
+if [[ -n $python ]]; then
+  printf '%-10s %10.0f files/s  peak %6d KiB\n' python "$(rate python)" "$(peak python)"
+  awk -v p="$(rate python)" -v c="$(rate library)" -v b="$(rate processes)" 'BEGIN {
+    printf "python/library %.2fx  target >= 0.5x %s\n", p / c, (p / c >= 0.5 ? "met" : "MISSED")
+    printf "python/processes %.1fx  target >= 50x %s\n", p / b, (p / b >= 50 ? "met" : "MISSED") }'
+fi
 awk -v a="$(rate library)" -v b="$(rate processes)" \
   'BEGIN { r = a / b; printf "library/processes %.1fx  target >= 50x %s\n", r, (r >= 50 ? "met" : "MISSED") }'

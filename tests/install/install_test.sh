@@ -192,7 +192,7 @@ make_packages() {
   [[ -n $config ]] && config_args=(-C "$config")
   quietly "$tool" --config "$build/CPackConfig.cmake" -G DEB "${config_args[@]}" -B "$work/package"
   debs=("$work"/package/*.deb)
-  [[ ${#debs[@]} == 4 ]] || fail "cpack made not four packages: ${debs[*]}"
+  [[ ${#debs[@]} == 5 ]] || fail "cpack made not five packages: ${debs[*]}"
 }
 
 lib=usr/$(sed -n 's/^SIGNCHECK_INSTALL_LIBDIR:[A-Z]*=//p' "$build/CMakeCache.txt")
@@ -224,12 +224,15 @@ case $mode in
     # changelog; signcheck's programs need nothing but libc, signtool's its
     # libraries.  libsigncheck's two hold the library and what builds with it.
     declare -A needs=([signcheck]="" [signtool]="libssl3 libstdc++6" [libsigncheck1]="libstdc++6"
-                      [libsigncheck-dev]=libsigncheck1)
+                      [libsigncheck-dev]=libsigncheck1 [python3-signcheck]="libsigncheck1 python3:any")
     declare -A files=([libsigncheck1]="$lib/libsigncheck.so.$lib_version"
                       [libsigncheck-dev]="usr/include/signcheck.h $lib/libsigncheck.a $lib/pkgconfig/signcheck.pc
                         $lib/cmake/signcheck/signcheckConfig.cmake $lib/cmake/signcheck/signcheckConfigVersion.cmake
-                        $lib/cmake/signcheck/signcheckTargets.cmake usr/share/man/man3/libsigncheck.3.gz")
-    for package in signcheck signtool libsigncheck1 libsigncheck-dev; do
+                        $lib/cmake/signcheck/signcheckTargets.cmake usr/share/man/man3/libsigncheck.3.gz"
+                      [python3-signcheck]="usr/lib/python3/dist-packages/signcheck/__init__.py
+                        usr/lib/python3/dist-packages/signcheck/_native.py
+                        usr/lib/python3/dist-packages/signcheck/py.typed")
+    for package in signcheck signtool libsigncheck1 libsigncheck-dev python3-signcheck; do
       deb=$(echo "$work"/package/"${package}"_*.deb)
       [[ -f $deb ]] || fail "no package $package: ${debs[*]}"
       quietly dpkg-deb -x "$deb" "$work/$package"
@@ -278,6 +281,12 @@ case $mode in
     fi
     expect_entries "$work/root" usr
     check_prefix "$work/root/usr"
+    # The Python package loads the packaged library and names its key.
+    if command -v python3 > /dev/null; then
+      id=$(PYTHONPATH=$work/root/usr/lib/python3/dist-packages SIGNCHECK_LIBRARY=$work/root/$lib/libsigncheck.so.1 \
+           python3 -c 'import signcheck; print(signcheck.key_id())') || fail "python3 cannot import signcheck"
+      [[ $id == "$build_id" ]] || fail "signcheck.key_id() in Python is $id, not $build_id"
+    fi
     ;;
   lint)
     missing=()
