@@ -4,6 +4,7 @@
 // keeps their outcome in the result and hands it back.
 #include "lib/signcheck.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -242,6 +243,17 @@ signcheck_span signcheck_result_span(const signcheck_result* result, size_t inde
   }
   const std::string_view span = result->spans[index];
   return {reinterpret_cast<const unsigned char*>(span.data()), span.size()};
+}
+
+size_t signcheck_result_spans(const signcheck_result* result, signcheck_span* spans, size_t count) {
+  if (result == nullptr) {
+    return 0;
+  }
+  const size_t copied = spans == nullptr ? 0 : std::min(count, result->spans.size());
+  for (size_t i = 0; i < copied; ++i) {
+    spans[i] = {reinterpret_cast<const unsigned char*>(result->spans[i].data()), result->spans[i].size()};
+  }
+  return result->spans.size();
 }
 
 size_t signcheck_result_message(const signcheck_result* result, char* buffer, size_t size) {

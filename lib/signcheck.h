@@ -188,6 +188,13 @@ SIGNCHECK_API int signcheck_check_file_with(signcheck_result* result, const sign
  * from is freed), or NULL when the last check did not return SIGNCHECK_OK. */
 SIGNCHECK_API const char* signcheck_result_key_id(const signcheck_result* result);
 
+/* Copies the spans of the last check, in file order, into spans: at most
+ * count of them (spans may be NULL when count is 0).  Returns the number of
+ * spans the check has, so that one call with count 0 sizes the array and a
+ * second fills it.  One call in place of one signcheck_result_span per
+ * entry, for callers that pay for each call. */
+SIGNCHECK_API size_t signcheck_result_spans(const signcheck_result* result, signcheck_span* spans, size_t count);
+
 /* The errno of the failing call when the last check returned
  * SIGNCHECK_IO_ERROR and the message names one (ENOMEM when memory ran out),
  * else 0. */

@@ -59,6 +59,7 @@ _PROTOTYPES: dict[str, tuple[object, list[object]]] = {
     "signcheck_version": (_char_p, []),
     "?signcheck_result_errno": (_int, [_void_p]),
     "?signcheck_result_key_id": (_char_p, [_void_p]),
+    "?signcheck_result_spans": (_size_t, [_void_p, _void_p, _size_t]),
     "?signcheck_keyring_new": (_void_p, []),
     "?signcheck_keyring_add_file": (_int, [_void_p, _char_p]),
     "?signcheck_keyring_add_text": (_int, [_void_p, _char_p, _size_t]),
@@ -79,6 +80,7 @@ _QUICK = {
     "signcheck_result_message",
     "signcheck_result_errno",
     "signcheck_result_key_id",
+    "signcheck_result_spans",
 }
 
 
