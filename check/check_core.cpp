@@ -135,7 +135,7 @@ bool TaggedCheck::Take(std::string_view piece, std::string_view& signed_part) {
   const PieceRole role = ClassifyPiece(piece, tag_);
   signed_part = role.signed_part;
   if (!role.signed_part.empty()) {
-    Sha0UpdateLarge(role.signed_part.data(), role.signed_part.size(), digest_);
+    Sha0UpdateLarge(digest_, role.signed_part.data(), role.signed_part.size());
     ++entries_;
     piece_held_nul_ = piece_held_nul_ || role.held_nul;
   }
@@ -268,7 +268,7 @@ CheckReport UrlVerify(std::string_view content, const UrlLayout& layout, std::st
   Sha0Context context;
   std::memset(&context, 0, sizeof context);
   Sha0Init(context);
-  Sha0UpdateLarge(signed_bytes.data(), signed_bytes.size(), context);
+  Sha0UpdateLarge(context, signed_bytes.data(), signed_bytes.size());
   Sha0Final(context);
   if (VerifyDigestSignature(kVerifyKey, signature, context) != kVerifyOk) {
     CheckReport report = Failure(CheckMode::kUrl, kExitSoftware, CheckMessage::kUrlWrongSignature);

@@ -20,7 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   Sha0Context whole;
   Sha0Init(whole);
-  sha0::UpdateWith(message, static_cast<uint32_t>(length), whole, sha0::kPortable);
+  sha0::UpdateWith(whole, message, static_cast<uint32_t>(length), sha0::kPortable);
   sha0::FinalWith(whole, sha0::kPortable);
 
   Sha0Context pieces;
@@ -31,7 +31,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // Mostly short pieces, now and then long ones that reach the fast path.
     size_t piece = (seed >> 16) % ((seed & 0x100) ? 200 : 9);
     if (piece > length - done) piece = length - done;
-    Sha0Update(message + done, static_cast<uint32_t>(piece), pieces);
+    Sha0Update(pieces, message + done, static_cast<uint32_t>(piece));
     done += piece;
   }
   Sha0Final(pieces);
@@ -46,7 +46,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!cpu::Has(other.needs)) continue;
     Sha0Context ctx;
     Sha0Init(ctx);
-    sha0::UpdateWith(message, static_cast<uint32_t>(length), ctx, other.path);
+    sha0::UpdateWith(ctx, message, static_cast<uint32_t>(length), other.path);
     sha0::FinalWith(ctx, other.path);
     if (std::memcmp(whole.state, ctx.state, sizeof whole.state) != 0) __builtin_trap();
   }

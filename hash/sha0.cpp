@@ -120,7 +120,7 @@ const Path& SelectedPath() {
 
 const char* Provider() { return SelectedPath().name; }
 
-void UpdateWith(const void* data, uint32_t length, Sha0Context& ctx, const Path& path) {
+void UpdateWith(Sha0Context& ctx, const void* data, uint32_t length, const Path& path) {
   if (length == 0) return;
   ctx.byteCount += length;
 
@@ -187,8 +187,8 @@ void Sha0Init(Sha0Context& ctx) {
   ctx.bytesLeftInWord = 4;
 }
 
-void Sha0Update(const void* data, uint32_t length, Sha0Context& ctx) {
-  sha0::UpdateWith(data, length, ctx, sha0::SelectedPath());
+void Sha0Update(Sha0Context& ctx, const void* data, uint32_t length) {
+  sha0::UpdateWith(ctx, data, length, sha0::SelectedPath());
 }
 
 void Sha0Final(Sha0Context& ctx) { sha0::FinalWith(ctx, sha0::SelectedPath()); }
@@ -220,7 +220,7 @@ bool MapAhead(const uint8_t* begin, const uint8_t* end) {
 
 }  // namespace
 
-void Sha0UpdateLarge(const void* data, size_t length, Sha0Context& ctx) {
+void Sha0UpdateLarge(Sha0Context& ctx, const void* data, size_t length) {
   // A large part is usually a file's mapping, read once from memory (or
   // disk).  Hashing it straight through makes the compression wait on memory
   // at every page, where the hardware's prefetch stops, and at every page
@@ -249,7 +249,7 @@ void Sha0UpdateLarge(const void* data, size_t length, Sha0Context& ctx) {
     }
     const uint8_t* const prefetch_end = static_cast<size_t>(end - next) > kPiece ? next + kPiece : end;
     for (const uint8_t* line = next; line < prefetch_end; line += 64) __builtin_prefetch(line, 0, 3);
-    Sha0Update(in, static_cast<uint32_t>(piece), ctx);
+    Sha0Update(ctx, in, static_cast<uint32_t>(piece));
     in = next;
     piece = kPiece;
   }

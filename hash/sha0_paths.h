@@ -50,7 +50,7 @@ const Path& SelectedPath();
 const char* Provider();
 
 // Sha0Update and Sha0Final over the given path.
-void UpdateWith(const void* data, uint32_t length, Sha0Context& ctx, const Path& path);
+void UpdateWith(Sha0Context& ctx, const void* data, uint32_t length, const Path& path);
 void FinalWith(Sha0Context& ctx, const Path& path);
 
 }  // namespace sha0

@@ -158,7 +158,7 @@ void BM_Sha0(benchmark::State& state) {
   for (auto _ : state) {
     Sha0Context ctx;
     Sha0Init(ctx);
-    Sha0Update(data.data(), static_cast<uint32_t>(data.size()), ctx);
+    Sha0Update(ctx, data.data(), static_cast<uint32_t>(data.size()));
     Sha0Final(ctx);
     benchmark::DoNotOptimize(ctx.state);
   }
@@ -177,7 +177,7 @@ void RunSha0Path(benchmark::State& state, const sha0::Path* path, cpu::Feature n
   for (auto _ : state) {
     Sha0Context ctx;
     Sha0Init(ctx);
-    sha0::UpdateWith(data.data(), static_cast<uint32_t>(data.size()), ctx, *path);
+    sha0::UpdateWith(ctx, data.data(), static_cast<uint32_t>(data.size()), *path);
     sha0::FinalWith(ctx, *path);
     benchmark::DoNotOptimize(ctx.state);
   }

@@ -20,7 +20,7 @@ namespace {
 // The path under test: each test below runs once per path.
 const sha0::Path* path = &sha0::kPortable;
 
-void Update(const void* data, uint32_t length, Sha0Context& ctx) { sha0::UpdateWith(data, length, ctx, *path); }
+void Update(Sha0Context& ctx, const void* data, uint32_t length) { sha0::UpdateWith(ctx, data, length, *path); }
 void Final(Sha0Context& ctx) { sha0::FinalWith(ctx, *path); }
 
 class Sha0 : public ::testing::TestWithParam<const sha0::Path*> {
@@ -105,7 +105,7 @@ Digest StateOf(const Sha0Context& ctx) {
 Digest DigestInOneCall(const void* data, size_t length) {
   Sha0Context ctx;
   Sha0Init(ctx);
-  Update(data, static_cast<uint32_t>(length), ctx);
+  Update(ctx, data, static_cast<uint32_t>(length));
   Final(ctx);
   return StateOf(ctx);
 }
@@ -117,10 +117,10 @@ Digest DigestInPieces(const uint8_t* data, size_t length, const std::vector<size
   size_t offset = 0;
   for (size_t piece : pieces) {
     piece = std::min(piece, length - offset);
-    Update(data + offset, static_cast<uint32_t>(piece), ctx);
+    Update(ctx, data + offset, static_cast<uint32_t>(piece));
     offset += piece;
   }
-  Update(data + offset, static_cast<uint32_t>(length - offset), ctx);
+  Update(ctx, data + offset, static_cast<uint32_t>(length - offset));
   EXPECT_EQ(ctx.byteCount, static_cast<uint32_t>(length));
   Final(ctx);
   return StateOf(ctx);
@@ -213,7 +213,7 @@ TEST_P(Sha0, LeftoversInBlockDoNotLeakIntoTheDigest) {
 
   Sha0Context ctx;
   Sha0Init(ctx);
-  Update(message.data(), 64, ctx);
+  Update(ctx, message.data(), 64);
   bool any_left = false;
   for (uint32_t word : ctx.block) any_left |= word != 0;
   EXPECT_TRUE(any_left) << "expected expanded words after a compression";
@@ -221,8 +221,8 @@ TEST_P(Sha0, LeftoversInBlockDoNotLeakIntoTheDigest) {
   for (size_t tail = 0; tail <= 136; ++tail) {
     Sha0Context after_block;
     Sha0Init(after_block);
-    Update(message.data(), 64, after_block);
-    Update(message.data() + 64, static_cast<uint32_t>(tail), after_block);
+    Update(after_block, message.data(), 64);
+    Update(after_block, message.data() + 64, static_cast<uint32_t>(tail));
     Final(after_block);
     ASSERT_EQ(StateOf(after_block), ReferenceDigest(message.data(), 64 + tail)) << "tail " << tail;
 
@@ -230,7 +230,7 @@ TEST_P(Sha0, LeftoversInBlockDoNotLeakIntoTheDigest) {
       Sha0Context dirty;
       Sha0Init(dirty);
       for (auto& word : dirty.block) word = pattern ^ static_cast<uint32_t>(rng());
-      Update(message.data(), static_cast<uint32_t>(tail), dirty);
+      Update(dirty, message.data(), static_cast<uint32_t>(tail));
       Final(dirty);
       ASSERT_EQ(StateOf(dirty), ReferenceDigest(message.data(), tail)) << "tail " << tail;
     }
@@ -240,7 +240,7 @@ TEST_P(Sha0, LeftoversInBlockDoNotLeakIntoTheDigest) {
   Sha0Context reused;
   std::memset(&reused, 0xA5, sizeof reused);
   Sha0Init(reused);
-  Update("abc", 3, reused);
+  Update(reused, "abc", 3);
   Final(reused);
   EXPECT_EQ(StateOf(reused), (Digest{0x0164b8a9, 0x14cd2a5e, 0x74c4f7ff, 0x082c4d97, 0xf1edf880}));
 }
@@ -251,11 +251,11 @@ TEST_P(Sha0, ZeroLengthUpdateChangesNothing) {
   for (uint32_t prefix : {0u, 1u, 3u, 4u, 63u, 64u, 67u}) {
     Sha0Context ctx;
     Sha0Init(ctx);
-    Update(message.data(), prefix, ctx);
+    Update(ctx, message.data(), prefix);
     Sha0Context before;
     std::memcpy(&before, &ctx, sizeof ctx);
-    Update(message.data() + prefix, 0, ctx);
-    Update(nullptr, 0, ctx);
+    Update(ctx, message.data() + prefix, 0);
+    Update(ctx, nullptr, 0);
     EXPECT_EQ(std::memcmp(&before, &ctx, sizeof ctx), 0) << "after " << prefix << " bytes";
   }
 }
@@ -306,7 +306,7 @@ TEST(Sha0Selected, UpdateLargeEqualsUpdate) {
 
   Sha0Context ctx;
   Sha0Init(ctx);
-  Sha0UpdateLarge(message.data(), message.size(), ctx);
+  Sha0UpdateLarge(ctx, message.data(), message.size());
   Sha0Final(ctx);
   EXPECT_EQ(StateOf(ctx), whole);
 
@@ -318,13 +318,13 @@ TEST(Sha0Selected, UpdateLargeEqualsUpdate) {
       size_t piece = rng() % 2 == 0 ? rng() % 70 : rng() % 400000;
       piece = std::min(piece, message.size() - offset);
       if (rng() % 2 == 0) {
-        Sha0UpdateLarge(message.data() + offset, piece, pieces);
+        Sha0UpdateLarge(pieces, message.data() + offset, piece);
       } else {
-        Sha0Update(message.data() + offset, static_cast<uint32_t>(piece), pieces);
+        Sha0Update(pieces, message.data() + offset, static_cast<uint32_t>(piece));
       }
       offset += piece;
     }
-    Sha0UpdateLarge(message.data(), 0, pieces);
+    Sha0UpdateLarge(pieces, message.data(), 0);
     EXPECT_EQ(pieces.byteCount, static_cast<uint32_t>(message.size()));
     Sha0Final(pieces);
     EXPECT_EQ(StateOf(pieces), whole) << "trial " << trial;
