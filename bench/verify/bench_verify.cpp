@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "cpu/cpu.h"
+#include "cpu/variant.h"
 #include "hash/sha256_compress.h"
 #include "signtool/dsa_keys.h"
 #include "dsa/builtin_key.h"
@@ -168,8 +168,8 @@ BENCHMARK(BM_Sha0)->Unit(benchmark::kMillisecond);
 
 // Each compression this CPU runs, the selected one or not: the portable one
 // and the vector one are what CPUs without the SHA extensions take.
-void RunSha0Path(benchmark::State& state, const sha0::Path* path, cpu::Feature needs) {
-  if (path != &sha0::kPortable && !cpu::Has(needs)) {
+void RunSha0Path(benchmark::State& state, const sha0::Variant* variant) {
+  if (!cpu::CanRun(*variant)) {
     state.SkipWithError("this CPU cannot run the variant");
     return;
   }
@@ -177,15 +177,15 @@ void RunSha0Path(benchmark::State& state, const sha0::Path* path, cpu::Feature n
   for (auto _ : state) {
     Sha0Context ctx;
     Sha0Init(ctx);
-    sha0::UpdateWith(ctx, data.data(), static_cast<uint32_t>(data.size()), *path);
-    sha0::FinalWith(ctx, *path);
+    sha0::UpdateWith(ctx, data.data(), static_cast<uint32_t>(data.size()), *variant);
+    sha0::FinalWith(ctx, *variant);
     benchmark::DoNotOptimize(ctx.state);
   }
   state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(data.size()));
 }
-BENCHMARK_CAPTURE(RunSha0Path, Portable, &sha0::kPortable, cpu::Feature::kSsse3)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(RunSha0Path, Portable, &sha0::kPortable)->Unit(benchmark::kMillisecond);
 #if SHA0_HAVE_VECTOR
-BENCHMARK_CAPTURE(RunSha0Path, Ssse3, &sha0::kSsse3, cpu::Feature::kSsse3)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(RunSha0Path, Ssse3, &sha0::kSsse3)->Unit(benchmark::kMillisecond);
 #endif
 
 void BM_OpenSslSha1(benchmark::State& state) {
@@ -246,9 +246,9 @@ int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
   // The variants the programs run on this CPU, in the table's header and the
   // JSON output's context.
-  benchmark::AddCustomContext("sha0", sha0::Provider());
-  benchmark::AddCustomContext("sha256", sha256::Provider());
-  benchmark::AddCustomContext("mont_mul32", limbs::MontMul32Provider());
+  benchmark::AddCustomContext("sha0", sha0::Selected().name);
+  benchmark::AddCustomContext("sha256", sha256::Selected().name);
+  benchmark::AddCustomContext("mont_mul32", limbs::SelectedMontMul32().name);
   if (!console) {
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();

@@ -1,48 +1,46 @@
 // SPDX-License-Identifier: ISC
 // The 1993 SHA digest: the standard's test vectors, a plain reference model
 // for every padding length, and independence from how the message is split
-// between calls, on every compression path this CPU runs.
+// between calls, on every variant of the compression this CPU runs.
 #include "hash/sha0.h"
 
 #include <gtest/gtest.h>
 
 #include <array>
 #include <cstring>
+#include <ostream>
 #include <random>
 #include <string>
 #include <vector>
 
-#include "cpu/cpu.h"
+#include "cpu/variant.h"
 #include "hash/sha0_paths.h"
+
+// Test parameters print as the variant's name.
+namespace sha0 {
+void PrintTo(const Variant* variant, std::ostream* os) { *os << variant->name; }
+}  // namespace sha0
 
 namespace {
 
-// The path under test: each test below runs once per path.
-const sha0::Path* path = &sha0::kPortable;
+// The variant under test: each test below runs once per variant.
+const sha0::Variant* variant = &sha0::kPortable;
 
-void Update(Sha0Context& ctx, const void* data, uint32_t length) { sha0::UpdateWith(ctx, data, length, *path); }
-void Final(Sha0Context& ctx) { sha0::FinalWith(ctx, *path); }
+void Update(Sha0Context& ctx, const void* data, uint32_t length) { sha0::UpdateWith(ctx, data, length, *variant); }
+void Final(Sha0Context& ctx) { sha0::FinalWith(ctx, *variant); }
 
-class Sha0 : public ::testing::TestWithParam<const sha0::Path*> {
+class Sha0 : public ::testing::TestWithParam<const sha0::Variant*> {
  protected:
   void SetUp() override {
-    path = GetParam();
-    if (path == nullptr) GTEST_SKIP() << "this CPU does not run the path";
+    variant = GetParam();
+    if (!cpu::CanRun(*variant)) GTEST_SKIP() << "this CPU does not run the variant";
   }
-  void TearDown() override { path = &sha0::kPortable; }
+  void TearDown() override { variant = &sha0::kPortable; }
 };
 
-#if SHA0_HAVE_SHANI
-const sha0::Path* const kShaNiIfRuns = cpu::Has(cpu::Feature::kShaNi) ? &sha0::kShaNi : nullptr;
-const sha0::Path* const kSsse3IfRuns = cpu::Has(cpu::Feature::kSsse3) ? &sha0::kSsse3 : nullptr;
-#else
-const sha0::Path* const kShaNiIfRuns = nullptr;
-const sha0::Path* const kSsse3IfRuns = nullptr;
-#endif
-INSTANTIATE_TEST_SUITE_P(Paths, Sha0, ::testing::Values(&sha0::kPortable, kShaNiIfRuns, kSsse3IfRuns),
-                         [](const auto& test) {
-                           return std::string(test.index == 0 ? "Portable" : test.index == 1 ? "ShaNi" : "Ssse3");
-                         });
+// Every variant built here, named as the selection names it.
+INSTANTIATE_TEST_SUITE_P(Variants, Sha0, ::testing::ValuesIn(sha0::Variants()),
+                         [](const auto& test) { return std::string(test.param->name); });
 
 using Digest = std::array<uint32_t, 5>;
 
@@ -265,7 +263,7 @@ TEST_P(Sha0, ZeroLengthUpdateChangesNothing) {
 // ones) and chaining values: one block from words, or up to four from bytes
 // at any alignment.
 TEST_P(Sha0, CompressionEqualsPortable) {
-  if (path == &sha0::kPortable) GTEST_SKIP() << "the reference itself";
+  if (variant == &sha0::kPortable) GTEST_SKIP() << "the reference itself";
   std::mt19937_64 rng(6);
   uint8_t data[4 * 64 + 8];
   for (int i = 0; i < 1000000; ++i) {
@@ -277,7 +275,7 @@ TEST_P(Sha0, CompressionEqualsPortable) {
     std::memcpy(block[1], block[0], sizeof block[0]);
     if (i % 2 == 0) {
       sha0::kPortable.words(state[0], block[0]);
-      path->words(state[1], block[1]);
+      variant->words(state[1], block[1]);
     } else {
       const size_t count = 1 + static_cast<size_t>(i / 2 % 4), offset = rng() % 8;
       for (size_t j = 0; j < 64 * count; j += 8) {
@@ -285,7 +283,7 @@ TEST_P(Sha0, CompressionEqualsPortable) {
         std::memcpy(data + offset + j, &v, 8);
       }
       sha0::kPortable.bytes(state[0], block[0], data + offset, count);
-      path->bytes(state[1], block[1], data + offset, count);
+      variant->bytes(state[1], block[1], data + offset, count);
     }
     ASSERT_EQ(std::memcmp(state[0], state[1], sizeof state[0]), 0) << "case " << i;
     ASSERT_EQ(std::memcmp(block[0], block[1], sizeof block[0]), 0) << "case " << i;
