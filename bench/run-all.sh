@@ -16,6 +16,8 @@
 # root.  The input files, about 900 MB, live in a temporary directory that is
 # removed afterwards.  On a machine shared with other work the figures move
 # by several percent from run to run: compare ratios from one run only.
+# SIGNCHECK_CPU in the environment pins the variants of every kernel and
+# program measured (cpu/cpu.h); the variants line names what ran.
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
@@ -147,7 +149,7 @@ echo
 echo "== ratios, ours / reference: kernels by real time, processes by median wall time"
 # Every figure is of this CPU and these variants of the kernels.
 echo "   CPU: $(lscpu | sed -n 's/^Model name: *//p'), SHA extensions: $(grep -qw sha_ni /proc/cpuinfo && echo yes || echo no)"
-echo "   variants: $(awk -F'"' '$2 ~ /^(sha0|sha256|mont_mul32)$/ { printf "%s %s  ", $2, $4 }' "$work/kernels.json")"
+echo "   variants: $(awk -F'"' '$2 ~ /^(sha0|sha256|mont_mul32)$/ { printf "%s %s  ", $2, $4 }' "$work/kernels.json")${SIGNCHECK_CPU+(SIGNCHECK_CPU=$SIGNCHECK_CPU)}"
 echo "   (process rows: median of five rounds' ratios; times are medians for the record)"
 row "VerifySignature 4 KiB / OpenSSL DSA_do_verify with SHA-1" \
   "$(kernel BM_VerifySignature)" "$(kernel BM_OpenSslDsaVerify)" 0.5 "(stretch 0.35)"

@@ -18,7 +18,7 @@ namespace {
 int VerifyBytesWithRing(std::string_view bytes, KeyRing keys, const uint8_t* signature) {
   Sha0Context context;
   Sha0Init(context);
-  Sha0UpdateLarge(bytes.data(), bytes.size(), context);
+  Sha0UpdateLarge(context, bytes.data(), bytes.size());
   Sha0Final(context);
   return VerifyDigestWithRing(keys, signature, context);
 }
@@ -33,7 +33,7 @@ bool TaggedCheck::Take(std::string_view piece, std::string_view& signed_part) {
   const PieceRole role = ClassifyPiece(piece, tag_);
   signed_part = role.signed_part;
   if (!role.signed_part.empty()) {
-    Sha0UpdateLarge(role.signed_part.data(), role.signed_part.size(), digest_);
+    Sha0UpdateLarge(digest_, role.signed_part.data(), role.signed_part.size());
     ++entries_;
     piece_held_nul_ = piece_held_nul_ || role.held_nul;
   }
@@ -179,7 +179,7 @@ CheckReport UrlVerify(std::string_view content, const UrlLayout& layout, KeyRing
   const std::string_view signed_bytes = content.substr(layout.signed_begin);
   Sha0Context context;
   Sha0Init(context);
-  Sha0UpdateLarge(signed_bytes.data(), signed_bytes.size(), context);
+  Sha0UpdateLarge(context, signed_bytes.data(), signed_bytes.size());
   Sha0Final(context);
   const CheckReport report = UrlVerifyDigest(layout, keys, context);
   if (report.status == kExitOk) {

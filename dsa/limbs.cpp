@@ -4,7 +4,7 @@
 #include <cstring>
 #include <utility>
 
-#include "cpu/cpu.h"
+#include "cpu/variant.h"
 #include "dsa/limbs_paths.h"
 
 namespace {
@@ -48,8 +48,8 @@ inline void MontMulRows(const Limb* a, const Limb* b, Limb* out, const Limb* m, 
 
 int HighestBit(unsigned v) { return 32 - __builtin_clz(v); }  // v != 0
 
-// Where nothing faster is built.
-[[maybe_unused]] void MontMul32Reference(const Limb* a, const Limb* b, Limb* out, const Limb* m, Limb factor) {
+// The reference as a variant: what runs where nothing faster is built.
+void MontMul32Reference(const Limb* a, const Limb* b, Limb* out, const Limb* m, Limb factor) {
   MontMulRows<32>(a, b, out, m, factor, 32);
 }
 
@@ -93,33 +93,35 @@ void MontMulReference(const Limb* a, const Limb* b, Limb* out, const Limb* m, Li
   }
 }
 
-MontMul32Fn SelectedMontMul32() {
-  static const MontMul32Fn chosen = [] {
+std::span<const MontMul32Variant* const> MontMul32Variants() {
 #if LIMBS_HAVE_MULX
-    if (cpu::Use(cpu::Feature::kMulxAdx)) return &MontMul32MulxAdx;
+  static constexpr MontMul32Variant kMulxAdx = {MontMul32MulxAdx, "mulx-adx", cpu::Feature::kMulxAdx};
 #endif
 #if LIMBS_HAVE_WORDS
-    return &MontMul32Words;
-#else
+  static constexpr MontMul32Variant kWords = {MontMul32Words, "words", cpu::Feature::kNone};
+#endif
 #if LIMBS_HAVE_AVX2
-    if (cpu::Use(cpu::Feature::kAvx2)) return &MontMul32Avx2;
+  static constexpr MontMul32Variant kAvx2 = {MontMul32Avx2, "avx2", cpu::Feature::kAvx2};
 #endif
-    return &MontMul32Reference;
+  static constexpr MontMul32Variant kLimbs16 = {MontMul32Reference, "limbs16", cpu::Feature::kNone};
+  static constexpr const MontMul32Variant* kBestFirst[] = {
+#if LIMBS_HAVE_MULX
+    &kMulxAdx,
 #endif
-  }();
-  return chosen;
+#if LIMBS_HAVE_WORDS
+    &kWords,
+#endif
+#if LIMBS_HAVE_AVX2
+    &kAvx2,
+#endif
+    &kLimbs16,
+  };
+  return kBestFirst;
 }
 
-const char* MontMul32Provider() {
-  const MontMul32Fn chosen = SelectedMontMul32();
-#if LIMBS_HAVE_MULX
-  if (chosen == &MontMul32MulxAdx) return "mulx-adx";
-#endif
-#if LIMBS_HAVE_WORDS
-  if (chosen == &MontMul32Words) return "words";
-#endif
-  if (chosen == &MontMul32Avx2) return "avx2";
-  return "limbs16";
+const MontMul32Variant& SelectedMontMul32() {
+  static const MontMul32Variant& chosen = cpu::Choose(MontMul32Variants());
+  return chosen;
 }
 
 void MontReduceReference(Limb* x, const Limb* m, Limb factor, int16_t xlen, int16_t mlen, int16_t steps) {
@@ -145,7 +147,7 @@ void MontReduceReference(Limb* x, const Limb* m, Limb factor, int16_t xlen, int1
 
 void mont_mul(const Limb* a, const Limb* b, Limb* out, const Limb* m, Limb factor, int16_t n) {
   if (n == 32) {
-    limbs::SelectedMontMul32()(a, b, out, m, factor);
+    limbs::SelectedMontMul32().mul(a, b, out, m, factor);
 #if LIMBS_HAVE_WORDS
   } else if (n == 10) {
     limbs::MontMul10Words(a, b, out, m, factor);

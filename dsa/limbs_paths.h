@@ -8,7 +8,9 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 
+#include "cpu/cpu.h"
 #include "dsa/limbs.h"
 
 // The word variants read 16 limbs as four 64-bit words in place, which only
@@ -58,12 +60,22 @@ void MontMul10Words(const Limb* a, const Limb* b, Limb* out, const Limb* m, Limb
 void MontMul32MulxAdx(const Limb* a, const Limb* b, Limb* out, const Limb* m, Limb factor);
 #endif
 
-// The product that mont_mul runs for n = 32, chosen on the first call.
-MontMul32Fn SelectedMontMul32();
+// A variant of mont_mul for n = 32.
+struct MontMul32Variant {
+  MontMul32Fn mul;
+  const char* name;  // as tests, benchmarks and profiles report it
+  cpu::Feature needs;
+};
 
-// SelectedMontMul32's name: "mulx-adx", "words" (64-bit words in portable
-// code), "avx2" or "limbs16" (the reference).
-const char* MontMul32Provider();
+// Every variant built for this architecture, best first: "mulx-adx",
+// "words" (64-bit words in portable code), "avx2" and "limbs16" (the
+// reference), as far as each is built here.  Where the words are, they come
+// before the vectors, which they outrun.
+std::span<const MontMul32Variant* const> MontMul32Variants();
+
+// The variant mont_mul runs for n = 32: the first of MontMul32Variants that
+// cpu::Use allows, chosen on the first call.
+const MontMul32Variant& SelectedMontMul32();
 
 // The reference reduction.
 void MontReduceReference(Limb* x, const Limb* m, Limb factor, int16_t xlen, int16_t mlen, int16_t steps);

@@ -6,7 +6,7 @@
 int VerifySignatureLarge(const void* data, size_t length, const uint8_t* key, const uint8_t* signature) {
   Sha0Context context;
   Sha0Init(context);
-  Sha0UpdateLarge(data, length, context);
+  Sha0UpdateLarge(context, data, length);
   Sha0Final(context);
   return VerifyDigestSignature(key, signature, context);
 }

@@ -23,7 +23,7 @@ inline bool VerifiedDigestOf(std::string_view bytes) {
   if (!seen.seen) return false;
   Sha0Context expected;
   Sha0Init(expected);
-  Sha0UpdateLarge(bytes.data(), bytes.size(), expected);
+  Sha0UpdateLarge(expected, bytes.data(), bytes.size());
   Sha0Final(expected);
   return std::memcmp(expected.state, seen.context.state, sizeof expected.state) == 0;
 }

@@ -1,13 +1,13 @@
 // SPDX-License-Identifier: ISC
 // Any split of a message across Sha0Update calls gives the digest of one
-// call, and every compression this CPU runs agrees with the portable one:
-// the whole message goes through each path, the pieces through the selected
-// one.
+// call, and every variant of the compression this CPU runs agrees with the
+// portable one: the whole message goes through each variant, the pieces
+// through the selected one.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 
-#include "cpu/cpu.h"
+#include "cpu/variant.h"
 #include "hash/sha0.h"
 #include "hash/sha0_paths.h"
 
@@ -20,7 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   Sha0Context whole;
   Sha0Init(whole);
-  sha0::UpdateWith(message, static_cast<uint32_t>(length), whole, sha0::kPortable);
+  sha0::UpdateWith(whole, message, static_cast<uint32_t>(length), sha0::kPortable);
   sha0::FinalWith(whole, sha0::kPortable);
 
   Sha0Context pieces;
@@ -31,25 +31,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // Mostly short pieces, now and then long ones that reach the fast path.
     size_t piece = (seed >> 16) % ((seed & 0x100) ? 200 : 9);
     if (piece > length - done) piece = length - done;
-    Sha0Update(message + done, static_cast<uint32_t>(piece), pieces);
+    Sha0Update(pieces, message + done, static_cast<uint32_t>(piece));
     done += piece;
   }
   Sha0Final(pieces);
   if (std::memcmp(whole.state, pieces.state, sizeof whole.state) != 0) __builtin_trap();
 
-#if SHA0_HAVE_VECTOR
-  const struct {
-    const sha0::Path& path;
-    cpu::Feature needs;
-  } others[] = {{sha0::kSsse3, cpu::Feature::kSsse3}, {sha0::kShaNi, cpu::Feature::kShaNi}};
-  for (const auto& other : others) {
-    if (!cpu::Has(other.needs)) continue;
+  for (const sha0::Variant* variant : sha0::Variants()) {
+    if (variant == &sha0::kPortable || !cpu::CanRun(*variant)) continue;
     Sha0Context ctx;
     Sha0Init(ctx);
-    sha0::UpdateWith(message, static_cast<uint32_t>(length), ctx, other.path);
-    sha0::FinalWith(ctx, other.path);
+    sha0::UpdateWith(ctx, message, static_cast<uint32_t>(length), *variant);
+    sha0::FinalWith(ctx, *variant);
     if (std::memcmp(whole.state, ctx.state, sizeof whole.state) != 0) __builtin_trap();
   }
-#endif
   return 0;
 }

@@ -1,10 +1,11 @@
 // SPDX-License-Identifier: ISC
 // Any split of a message across Sha256Update calls gives the one-call digest,
-// and every compression this CPU runs agrees with the portable one.
+// and every variant of the compression this CPU runs agrees with it.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 
+#include "cpu/variant.h"
 #include "hash/sha256.h"
 #include "hash/sha256_compress.h"
 
@@ -45,13 +46,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Sha256Final(ctx, pieces);
   if (std::memcmp(whole, pieces, sizeof whole) != 0) __builtin_trap();
 
-  Check(ctx, message, length, whole, sha256::CompressPortable);
-#if SHA256_HAVE_SHANI
-  if (sha256::CpuHasShaNi()) Check(ctx, message, length, whole, sha256::CompressShaNi);
-#endif
-#if SHA256_HAVE_VECTOR
-  if (sha256::CpuHasSsse3()) Check(ctx, message, length, whole, sha256::CompressSsse3);
-  if (sha256::CpuHasAvx2Bmi()) Check(ctx, message, length, whole, sha256::CompressAvx2);
-#endif
+  for (const sha256::Variant* variant : sha256::Variants()) {
+    if (cpu::CanRun(*variant)) Check(ctx, message, length, whole, variant->compress);
+  }
   return 0;
 }

@@ -5,7 +5,7 @@
 
 #include <cstring>
 
-#include "cpu/cpu.h"
+#include "cpu/variant.h"
 #include "hash/sha0_paths.h"
 
 namespace {
@@ -103,24 +103,33 @@ void CompressBytes(uint32_t* state, uint32_t* block, const uint8_t* data, size_t
 
 namespace sha0 {
 
-const Path kPortable = {CompressWords, CompressBytes, "portable"};
-
-const Path& SelectedPath() {
-  static const Path* const chosen = [] {
+const Variant kPortable = {CompressWords, CompressBytes, "portable", cpu::Feature::kNone};
 #if SHA0_HAVE_SHANI
-    if (cpu::Use(cpu::Feature::kShaNi)) return &kShaNi;
+const Variant kShaNi = {CompressWordsShaNi, CompressBytesShaNi, "shani", cpu::Feature::kShaNi};
 #endif
 #if SHA0_HAVE_VECTOR
-    if (cpu::Use(cpu::Feature::kSsse3)) return &kSsse3;
+const Variant kSsse3 = {CompressWordsSsse3, CompressBytesSsse3, "ssse3", cpu::Feature::kSsse3};
 #endif
-    return &kPortable;
-  }();
-  return *chosen;
+
+std::span<const Variant* const> Variants() {
+  static constexpr const Variant* kBestFirst[] = {
+#if SHA0_HAVE_SHANI
+    &kShaNi,
+#endif
+#if SHA0_HAVE_VECTOR
+    &kSsse3,
+#endif
+    &kPortable,
+  };
+  return kBestFirst;
 }
 
-const char* Provider() { return SelectedPath().name; }
+const Variant& Selected() {
+  static const Variant& chosen = cpu::Choose(Variants());
+  return chosen;
+}
 
-void UpdateWith(const void* data, uint32_t length, Sha0Context& ctx, const Path& path) {
+void UpdateWith(Sha0Context& ctx, const void* data, uint32_t length, const Variant& variant) {
   if (length == 0) return;
   ctx.byteCount += length;
 
@@ -132,7 +141,7 @@ void UpdateWith(const void* data, uint32_t length, Sha0Context& ctx, const Path&
   // On a block boundary, whole blocks go straight to the fast path.
   if (word_index == 0 && bytes_left == 4 && length >= 64) {
     const size_t whole = length / 64;
-    path.bytes(ctx.state, ctx.block, in, whole);
+    variant.bytes(ctx.state, ctx.block, in, whole);
     in += 64 * whole;
   }
   while (in != end) {
@@ -142,12 +151,12 @@ void UpdateWith(const void* data, uint32_t length, Sha0Context& ctx, const Path&
     if (--bytes_left != 0) continue;
     bytes_left = 4;
     if (++word_index != 16) continue;
-    path.words(ctx.state, ctx.block);
+    variant.words(ctx.state, ctx.block);
     word_index = 0;
     // Fast path: right after a block boundary, whole blocks load as words.
     const size_t whole = static_cast<size_t>(end - in) / 64;
     if (whole > 0) {
-      path.bytes(ctx.state, ctx.block, in, whole);
+      variant.bytes(ctx.state, ctx.block, in, whole);
       in += 64 * whole;
     }
   }
@@ -155,7 +164,7 @@ void UpdateWith(const void* data, uint32_t length, Sha0Context& ctx, const Path&
   ctx.bytesLeftInWord = bytes_left;
 }
 
-void FinalWith(Sha0Context& ctx, const Path& path) {
+void FinalWith(Sha0Context& ctx, const Variant& variant) {
   const uint32_t i = ctx.wordIndex;
   ctx.block[i] = (ctx.block[i] << 8) | 0x80;
   // Shifting the partial word into its top bytes also drops any leftover of
@@ -165,12 +174,12 @@ void FinalWith(Sha0Context& ctx, const Path& path) {
   ctx.wordIndex = i + 1;
   for (uint32_t j = i + 1; j < 16; ++j) ctx.block[j] = 0;
   if (i + 1 > 14) {
-    path.words(ctx.state, ctx.block);
+    variant.words(ctx.state, ctx.block);
     std::memset(ctx.block, 0, sizeof ctx.block);
   }
   // The length field's high word stays 0: the count is kept in 32 bits.
   ctx.block[15] = ctx.byteCount * 8;
-  path.words(ctx.state, ctx.block);
+  variant.words(ctx.state, ctx.block);
 }
 
 }  // namespace sha0
@@ -187,11 +196,11 @@ void Sha0Init(Sha0Context& ctx) {
   ctx.bytesLeftInWord = 4;
 }
 
-void Sha0Update(const void* data, uint32_t length, Sha0Context& ctx) {
-  sha0::UpdateWith(data, length, ctx, sha0::SelectedPath());
+void Sha0Update(Sha0Context& ctx, const void* data, uint32_t length) {
+  sha0::UpdateWith(ctx, data, length, sha0::Selected());
 }
 
-void Sha0Final(Sha0Context& ctx) { sha0::FinalWith(ctx, sha0::SelectedPath()); }
+void Sha0Final(Sha0Context& ctx) { sha0::FinalWith(ctx, sha0::Selected()); }
 
 void Sha0DigestBytes(const Sha0Context& ctx, uint8_t* out) {
   for (int i = 0; i < 5; ++i) {
@@ -220,7 +229,7 @@ bool MapAhead(const uint8_t* begin, const uint8_t* end) {
 
 }  // namespace
 
-void Sha0UpdateLarge(const void* data, size_t length, Sha0Context& ctx) {
+void Sha0UpdateLarge(Sha0Context& ctx, const void* data, size_t length) {
   // A large part is usually a file's mapping, read once from memory (or
   // disk).  Hashing it straight through makes the compression wait on memory
   // at every page, where the hardware's prefetch stops, and at every page
@@ -249,7 +258,7 @@ void Sha0UpdateLarge(const void* data, size_t length, Sha0Context& ctx) {
     }
     const uint8_t* const prefetch_end = static_cast<size_t>(end - next) > kPiece ? next + kPiece : end;
     for (const uint8_t* line = next; line < prefetch_end; line += 64) __builtin_prefetch(line, 0, 3);
-    Sha0Update(in, static_cast<uint32_t>(piece), ctx);
+    Sha0Update(ctx, in, static_cast<uint32_t>(piece));
     in = next;
     piece = kPiece;
   }

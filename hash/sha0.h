@@ -20,7 +20,7 @@ struct Sha0Context {
 void Sha0Init(Sha0Context& ctx);
 
 // Appends length bytes at data to the message.  A length of 0 changes nothing.
-void Sha0Update(const void* data, uint32_t length, Sha0Context& ctx);
+void Sha0Update(Sha0Context& ctx, const void* data, uint32_t length);
 
 // Pads and compresses the tail; afterwards ctx.state holds the digest and the
 // rest of the context is spent until the next Sha0Init.
@@ -36,4 +36,4 @@ void Sha0DigestBytes(const Sha0Context& ctx, uint8_t* out);
 // digest that one hypothetical call with the whole length would give.  A
 // part over a megabyte has its pages mapped ahead of the hash (a file
 // mapping's, say), which changes nothing for memory already in place.
-void Sha0UpdateLarge(const void* data, size_t length, Sha0Context& ctx);
+void Sha0UpdateLarge(Sha0Context& ctx, const void* data, size_t length);

@@ -97,6 +97,8 @@ SHA0_SHANI_TARGET inline void StoreWords(uint32_t* block, __m128i m0, __m128i m1
   _mm_storeu_si128(out + 3, ReverseLanes(m3));
 }
 
+}  // namespace
+
 SHA0_SHANI_TARGET void CompressWordsShaNi(uint32_t* state, uint32_t* block) {
   __m128i abcd, e0;
   LoadState(state, abcd, e0);
@@ -127,10 +129,6 @@ SHA0_SHANI_TARGET void CompressBytesShaNi(uint32_t* state, uint32_t* block, cons
   StoreState(state, abcd, e0);
   StoreWords(block, m0, m1, m2, m3);
 }
-
-}  // namespace
-
-const Path kShaNi = {CompressWordsShaNi, CompressBytesShaNi, "shani"};
 
 }  // namespace sha0
 

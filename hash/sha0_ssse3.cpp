@@ -10,7 +10,11 @@
 
 namespace sha0 {
 
-const Path kSsse3 = {vector::CompressWords, vector::CompressBytes, "ssse3"};
+SHA0_VECTOR_TARGET void CompressWordsSsse3(uint32_t* state, uint32_t* block) { vector::CompressWords(state, block); }
+
+SHA0_VECTOR_TARGET void CompressBytesSsse3(uint32_t* state, uint32_t* block, const uint8_t* data, size_t count) {
+  vector::CompressBytes(state, block, data, count);
+}
 
 }  // namespace sha0
 

@@ -54,22 +54,11 @@ void FinalWith(Sha256Context& ctx, uint8_t* out, CompressFn compress) {
   }
 }
 
-const char* Provider() {
-#if SHA256_HAVE_SHANI
-  if (SelectedCompress() == &CompressShaNi) return "shani";
-#endif
-#if SHA256_HAVE_VECTOR
-  if (SelectedCompress() == &CompressAvx2) return "avx2";
-  if (SelectedCompress() == &CompressSsse3) return "ssse3";
-#endif
-  return "portable";
-}
-
 }  // namespace sha256
 
 void Sha256Transform(Sha256Context& ctx, const uint8_t* data, int32_t blocks) {
   if (blocks > 0) {
-    sha256::SelectedCompress()(ctx.state, data, static_cast<size_t>(blocks));
+    sha256::Selected().compress(ctx.state, data, static_cast<size_t>(blocks));
   }
 }
 
@@ -83,10 +72,10 @@ void Sha256Init(Sha256Context& ctx) {
 }
 
 void Sha256Update(Sha256Context& ctx, const uint8_t* data, uint32_t length) {
-  sha256::UpdateWith(ctx, data, length, sha256::SelectedCompress());
+  sha256::UpdateWith(ctx, data, length, sha256::Selected().compress);
 }
 
-void Sha256Final(Sha256Context& ctx, uint8_t* out) { sha256::FinalWith(ctx, out, sha256::SelectedCompress()); }
+void Sha256Final(Sha256Context& ctx, uint8_t* out) { sha256::FinalWith(ctx, out, sha256::Selected().compress); }
 
 void Sha256Digest(const uint8_t* data, uint32_t length, uint8_t* out) {
   Sha256Context ctx;

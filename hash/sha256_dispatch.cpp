@@ -1,28 +1,35 @@
 // SPDX-License-Identifier: ISC
-// The choice of compression, kept in a file of its own so that a benchmark
-// build can link a different one and pin the portable path without any
-// switch in the shipped program.
+// The variants of the compression and the choice among them.
+#include "cpu/variant.h"
 #include "hash/sha256_compress.h"
 
 namespace sha256 {
 
-CompressFn SelectedCompress() {
-  static const CompressFn chosen = [] {
+const Variant kPortable = {CompressPortable, "portable", cpu::Feature::kNone};
 #if SHA256_HAVE_SHANI
-    if (cpu::Use(cpu::Feature::kShaNi)) {
-      return &CompressShaNi;
-    }
+const Variant kShaNi = {CompressShaNi, "shani", cpu::Feature::kShaNi};
 #endif
 #if SHA256_HAVE_VECTOR
-    if (cpu::Use(cpu::Feature::kAvx2Bmi)) {
-      return &CompressAvx2;
-    }
-    if (cpu::Use(cpu::Feature::kSsse3)) {
-      return &CompressSsse3;
-    }
+const Variant kSsse3 = {CompressSsse3, "ssse3", cpu::Feature::kSsse3};
+const Variant kAvx2 = {CompressAvx2, "avx2", cpu::Feature::kAvx2Bmi};
 #endif
-    return &CompressPortable;
-  }();
+
+std::span<const Variant* const> Variants() {
+  static constexpr const Variant* kBestFirst[] = {
+#if SHA256_HAVE_SHANI
+    &kShaNi,
+#endif
+#if SHA256_HAVE_VECTOR
+    &kAvx2,
+    &kSsse3,
+#endif
+    &kPortable,
+  };
+  return kBestFirst;
+}
+
+const Variant& Selected() {
+  static const Variant& chosen = cpu::Choose(Variants());
   return chosen;
 }
 

@@ -139,7 +139,7 @@ int HashFileRange(int fd, size_t begin, size_t end, Sha0Context& digest) {
       }
       filled += static_cast<size_t>(got);
     }
-    Sha0Update(g_read_buffer, static_cast<uint32_t>(want), digest);
+    Sha0Update(digest, g_read_buffer, static_cast<uint32_t>(want));
     at += want;
   }
   return 0;
@@ -166,7 +166,7 @@ int CheckAndPrint(std::string_view content, const char* file_name, FILE* out, in
   std::memset(&digest, 0, sizeof digest);
   Sha0Init(digest);
   if (fd < 0) {
-    Sha0UpdateLarge(content.data() + layout.signed_begin, content.size() - layout.signed_begin, digest);
+    Sha0UpdateLarge(digest, content.data() + layout.signed_begin, content.size() - layout.signed_begin);
   } else if (const int error = HashFileRange(fd, layout.signed_begin, content.size(), digest); error != 0) {
     PrintMessage(out, CheckReport{kExitIoError, CheckMessage::kMmapFailed, CheckMode::kUrl, error, {}}, file_name);
     return kExitIoError;

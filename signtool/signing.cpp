@@ -8,7 +8,7 @@ namespace signtool {
 Bn DigestNumber(const void* data, size_t length) {
   Sha0Context ctx;
   Sha0Init(ctx);
-  Sha0UpdateLarge(data, length, ctx);
+  Sha0UpdateLarge(ctx, data, length);
   Sha0Final(ctx);
   uint8_t bytes[20];
   Sha0DigestBytes(ctx, bytes);

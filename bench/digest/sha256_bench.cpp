@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: ISC
-// Bytes per second of each compression path over a buffer that stays in
-// cache, and of the whole digest as the program calls it.
+// Bytes per second of each variant of the compression over a buffer that
+// stays in cache, and of the whole digest as the program calls it.
 #include <benchmark/benchmark.h>
 #ifdef SIGNCHECK_BENCH_OPENSSL
 #include <openssl/sha.h>
@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "cpu/variant.h"
 #include "hash/sha256.h"
 #include "hash/sha256_compress.h"
 
@@ -16,49 +17,44 @@ namespace {
 
 constexpr size_t kBlocks = 1024;  // 64 KiB
 
-void RunCompress(benchmark::State& state, sha256::CompressFn compress) {
+void RunCompress(benchmark::State& state, const sha256::Variant& variant) {
+  if (!cpu::CanRun(variant)) return state.SkipWithError("this CPU does not run the variant");
   std::vector<uint8_t> data(kBlocks * 64, 0x5a);
   uint32_t chaining[8] = {};
   for (auto _ : state) {
-    compress(chaining, data.data(), kBlocks);
+    variant.compress(chaining, data.data(), kBlocks);
     benchmark::DoNotOptimize(chaining);
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(data.size()));
 }
 
-void BM_CompressPortable(benchmark::State& state) { RunCompress(state, sha256::CompressPortable); }
+void BM_CompressPortable(benchmark::State& state) { RunCompress(state, sha256::kPortable); }
 BENCHMARK(BM_CompressPortable);
 
 void BM_CompressShaNi(benchmark::State& state) {
 #if SHA256_HAVE_SHANI
-  if (sha256::CpuHasShaNi()) {
-    RunCompress(state, sha256::CompressShaNi);
-    return;
-  }
+  RunCompress(state, sha256::kShaNi);
+#else
+  state.SkipWithError("not built for this architecture");
 #endif
-  state.SkipWithError("this CPU has no SHA extensions");
 }
 BENCHMARK(BM_CompressShaNi);
 
 void BM_CompressSsse3(benchmark::State& state) {
 #if SHA256_HAVE_VECTOR
-  if (sha256::CpuHasSsse3()) {
-    RunCompress(state, sha256::CompressSsse3);
-    return;
-  }
+  RunCompress(state, sha256::kSsse3);
+#else
+  state.SkipWithError("not built for this architecture");
 #endif
-  state.SkipWithError("this CPU has no SSSE3");
 }
 BENCHMARK(BM_CompressSsse3);
 
 void BM_CompressAvx2(benchmark::State& state) {
 #if SHA256_HAVE_VECTOR
-  if (sha256::CpuHasAvx2Bmi()) {
-    RunCompress(state, sha256::CompressAvx2);
-    return;
-  }
+  RunCompress(state, sha256::kAvx2);
+#else
+  state.SkipWithError("not built for this architecture");
 #endif
-  state.SkipWithError("this CPU has no AVX2, BMI1 and BMI2");
 }
 BENCHMARK(BM_CompressAvx2);
 
@@ -77,7 +73,8 @@ void BM_OpenSslCompress(benchmark::State& state) {
 BENCHMARK(BM_OpenSslCompress);
 #endif
 
-// Whole digests of a file-sized piece, as the selected path runs them.
+// Whole digests of a file-sized piece, as the selected variant runs them
+// (SIGNCHECK_CPU pins it).
 void BM_Sha256Digest(benchmark::State& state) {
   std::vector<uint8_t> data(static_cast<size_t>(state.range(0)), 0xa5);
   uint8_t out[32];

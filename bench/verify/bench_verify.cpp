@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "cpu/cpu.h"
+#include "cpu/variant.h"
 #include "dsa/builtin_key.h"
 #include "dsa/key_loader.h"
 #include "dsa/limbs_paths.h"
@@ -84,7 +84,7 @@ void RunVerifyWithKey(benchmark::State& state, const PublicKey& key) {
   for (auto _ : state) {
     Sha0Context context;
     Sha0Init(context);
-    Sha0Update(f.message.data(), static_cast<uint32_t>(f.message.size()), context);
+    Sha0Update(context, f.message.data(), static_cast<uint32_t>(f.message.size()));
     Sha0Final(context);
     const int result = VerifyDigestWithKey(key, f.signature, context);
     if (result != kVerifyOk) state.SkipWithError("signature did not verify");
@@ -210,7 +210,7 @@ void BM_Sha0(benchmark::State& state) {
   for (auto _ : state) {
     Sha0Context ctx;
     Sha0Init(ctx);
-    Sha0Update(data.data(), static_cast<uint32_t>(data.size()), ctx);
+    Sha0Update(ctx, data.data(), static_cast<uint32_t>(data.size()));
     Sha0Final(ctx);
     benchmark::DoNotOptimize(ctx.state);
   }
@@ -220,8 +220,8 @@ BENCHMARK(BM_Sha0)->Unit(benchmark::kMillisecond);
 
 // Each compression this CPU runs, the selected one or not: the portable one
 // and the vector one are what CPUs without the SHA extensions take.
-void RunSha0Path(benchmark::State& state, const sha0::Path* path, cpu::Feature needs) {
-  if (path != &sha0::kPortable && !cpu::Has(needs)) {
+void RunSha0Path(benchmark::State& state, const sha0::Variant* variant) {
+  if (!cpu::CanRun(*variant)) {
     state.SkipWithError("this CPU cannot run the variant");
     return;
   }
@@ -229,15 +229,15 @@ void RunSha0Path(benchmark::State& state, const sha0::Path* path, cpu::Feature n
   for (auto _ : state) {
     Sha0Context ctx;
     Sha0Init(ctx);
-    sha0::UpdateWith(data.data(), static_cast<uint32_t>(data.size()), ctx, *path);
-    sha0::FinalWith(ctx, *path);
+    sha0::UpdateWith(ctx, data.data(), static_cast<uint32_t>(data.size()), *variant);
+    sha0::FinalWith(ctx, *variant);
     benchmark::DoNotOptimize(ctx.state);
   }
   state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(data.size()));
 }
-BENCHMARK_CAPTURE(RunSha0Path, Portable, &sha0::kPortable, cpu::Feature::kSsse3)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(RunSha0Path, Portable, &sha0::kPortable)->Unit(benchmark::kMillisecond);
 #if SHA0_HAVE_VECTOR
-BENCHMARK_CAPTURE(RunSha0Path, Ssse3, &sha0::kSsse3, cpu::Feature::kSsse3)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(RunSha0Path, Ssse3, &sha0::kSsse3)->Unit(benchmark::kMillisecond);
 #endif
 
 void BM_OpenSslSha1(benchmark::State& state) {
@@ -304,9 +304,9 @@ int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
   // The variants the programs run on this CPU, in the table's header and the
   // JSON output's context.
-  benchmark::AddCustomContext("sha0", sha0::Provider());
-  benchmark::AddCustomContext("sha256", sha256::Provider());
-  benchmark::AddCustomContext("mont_mul32", limbs::MontMul32Provider());
+  benchmark::AddCustomContext("sha0", sha0::Selected().name);
+  benchmark::AddCustomContext("sha256", sha256::Selected().name);
+  benchmark::AddCustomContext("mont_mul32", limbs::SelectedMontMul32().name);
   if (!console) {
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();

@@ -4,11 +4,12 @@
 // with what those models can run.
 #include <cstdio>
 
-#include "hash/sha256_compress.h"
 #include "dsa/limbs_paths.h"
 #include "hash/sha0_paths.h"
+#include "hash/sha256_compress.h"
 
 int main() {
-  std::printf("sha0 %s\nsha256 %s\nmont_mul32 %s\n", sha0::Provider(), sha256::Provider(), limbs::MontMul32Provider());
+  std::printf("sha0 %s\nsha256 %s\nmont_mul32 %s\n", sha0::Selected().name, sha256::Selected().name,
+              limbs::SelectedMontMul32().name);
   return 0;
 }

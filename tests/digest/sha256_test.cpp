@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: ISC
-// The digest against the NIST CAVP vectors on each compression path, and the
-// message bookkeeping that both paths share.
+// The digest against the NIST CAVP vectors on each variant of the compression,
+// and the message bookkeeping that the variants share.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -12,8 +12,14 @@
 #include <string>
 #include <vector>
 
+#include "cpu/variant.h"
 #include "hash/sha256.h"
 #include "hash/sha256_compress.h"
+
+// Test parameters print as the variant's name.
+namespace sha256 {
+void PrintTo(const Variant* variant, std::ostream* os) { *os << variant->name; }
+}  // namespace sha256
 
 namespace {
 
@@ -60,26 +66,7 @@ bool NextField(std::ifstream& in, std::string& key, std::string& value) {
   return false;
 }
 
-struct Path {
-  const char* name;
-  sha256::CompressFn compress;  // null where this build or CPU lacks it
-};
-
-void PrintTo(const Path& path, std::ostream* os) { *os << path.name; }
-
-std::vector<Path> AllPaths() {
-  std::vector<Path> paths{{"Portable", sha256::CompressPortable}};
-#if SHA256_HAVE_SHANI
-  paths.push_back({"ShaNi", sha256::CpuHasShaNi() ? sha256::CompressShaNi : nullptr});
-  paths.push_back({"Ssse3", sha256::CpuHasSsse3() ? sha256::CompressSsse3 : nullptr});
-  paths.push_back({"Avx2", sha256::CpuHasAvx2Bmi() ? sha256::CompressAvx2 : nullptr});
-#else
-  paths.push_back({"ShaNi", nullptr});
-  paths.push_back({"Ssse3", nullptr});
-  paths.push_back({"Avx2", nullptr});
-#endif
-  return paths;
-}
+using Variant = const sha256::Variant*;
 
 std::string DigestWith(sha256::CompressFn compress, const Bytes& message) {
   Sha256Context ctx;
@@ -90,10 +77,10 @@ std::string DigestWith(sha256::CompressFn compress, const Bytes& message) {
   return ToHex(out, 32);
 }
 
-class CompressionPath : public testing::TestWithParam<Path> {
+class CompressionPath : public testing::TestWithParam<Variant> {
  protected:
   void SetUp() override {
-    if (GetParam().compress == nullptr) GTEST_SKIP() << "this CPU or build has no such path";
+    if (!cpu::CanRun(*GetParam())) GTEST_SKIP() << "this CPU does not run the variant";
   }
 
   void CheckMessageFile(const char* name, int expected_count) {
@@ -110,7 +97,7 @@ class CompressionPath : public testing::TestWithParam<Path> {
         message = FromHex(value);
         message.resize(bit_length / 8);  // "Len = 0" comes with "Msg = 00"
       } else if (key == "MD") {
-        EXPECT_EQ(DigestWith(GetParam().compress, message), value) << name << " Len = " << bit_length;
+        EXPECT_EQ(DigestWith(GetParam()->compress, message), value) << name << " Len = " << bit_length;
         ++count;
       }
     }
@@ -140,7 +127,7 @@ TEST_P(CompressionPath, MonteCarlo) {
         for (const Bytes& part : md) message.insert(message.end(), part.begin(), part.end());
         md[0] = md[1];
         md[1] = md[2];
-        md[2] = FromHex(DigestWith(GetParam().compress, message));
+        md[2] = FromHex(DigestWith(GetParam()->compress, message));
       }
       seed = md[2];
       ASSERT_EQ(ToHex(seed.data(), seed.size()), value) << "checkpoint " << checkpoints;
@@ -159,14 +146,15 @@ TEST_P(CompressionPath, AgreesWithPortableOnLongUnalignedRuns) {
   for (size_t offset = 0; offset < 8; ++offset) {
     uint32_t ours[8], portable[8];
     for (int i = 0; i < 8; ++i) ours[i] = portable[i] = static_cast<uint32_t>(random());
-    GetParam().compress(ours, data.data() + offset, 40);
+    GetParam()->compress(ours, data.data() + offset, 40);
     sha256::CompressPortable(portable, data.data() + offset, 40);
     EXPECT_EQ(0, std::memcmp(ours, portable, sizeof ours)) << "offset " << offset;
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Sha256, CompressionPath, testing::ValuesIn(AllPaths()),
-                         [](const testing::TestParamInfo<Path>& path) { return path.param.name; });
+// Every variant built here, named as the selection names it.
+INSTANTIATE_TEST_SUITE_P(Sha256, CompressionPath, testing::ValuesIn(sha256::Variants()),
+                         [](const testing::TestParamInfo<Variant>& variant) { return variant.param->name; });
 
 // Every way of cutting a message into three Sha256Update calls, empty calls
 // included, gives the digest of one call.

@@ -92,15 +92,15 @@ class LargeUpdateList : public ::testing::Test {
     // The digest of the region, fed in pieces the way the file holds it.
     Sha0Context context;
     Sha0Init(context);
-    Sha0Update(start.data(), static_cast<uint32_t>(start.size()), context);
+    Sha0Update(context, start.data(), static_cast<uint32_t>(start.size()));
     const std::vector<char> zeros(1 << 20, '\0');
     uint64_t left = end_offset_ - start.size();
     while (left > 0) {
       const uint64_t piece = left < zeros.size() ? left : zeros.size();
-      Sha0Update(zeros.data(), static_cast<uint32_t>(piece), context);
+      Sha0Update(context, zeros.data(), static_cast<uint32_t>(piece));
       left -= piece;
     }
-    Sha0Update(end.data(), static_cast<uint32_t>(end.size()), context);
+    Sha0Update(context, end.data(), static_cast<uint32_t>(end.size()));
     valid_signature_ = SignatureTextOfDigest(context);
   }
 
@@ -177,7 +177,7 @@ TEST(LongTaggedList, EntriesTakeNoMemoryOfTheirOwn) {
     chunk += "url=http://h/" + std::to_string(i) + "\r\n";
     if (chunk.size() >= (64u << 10)) {
       WriteAt(path, size, chunk);
-      Sha0Update(chunk.data(), static_cast<uint32_t>(chunk.size()), context);
+      Sha0Update(context, chunk.data(), static_cast<uint32_t>(chunk.size()));
       size += chunk.size();
       chunk.clear();
     }

@@ -80,7 +80,7 @@ TEST(PiecewiseDigestTest, AnySplitGivesTheDigestOfOneCall) {
   for (uint8_t& byte : data) byte = static_cast<uint8_t>(random());
   Sha0Context whole;
   Sha0Init(whole);
-  Sha0Update(data.data(), static_cast<uint32_t>(data.size()), whole);
+  Sha0Update(whole, data.data(), static_cast<uint32_t>(data.size()));
   Sha0Final(whole);
 
   for (int round = 0; round < 50; ++round) {
@@ -89,7 +89,7 @@ TEST(PiecewiseDigestTest, AnySplitGivesTheDigestOfOneCall) {
     size_t at = 0;
     while (at < data.size()) {
       const size_t piece = std::min<size_t>(random() % 200, data.size() - at);
-      Sha0UpdateLarge(data.data() + at, piece, pieces);
+      Sha0UpdateLarge(pieces, data.data() + at, piece);
       at += piece;
     }
     Sha0Final(pieces);

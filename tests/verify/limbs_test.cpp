@@ -11,11 +11,12 @@
 #include <cstring>
 #include <random>
 #include <string>
+#include <string_view>
 #include <tuple>
 #include <utility>
 #include <vector>
 
-#include "cpu/cpu.h"
+#include "cpu/variant.h"
 #include "dsa/builtin_key.h"
 #include "dsa/limbs_paths.h"
 #include "tests/verify/bignum_util.h"
@@ -169,15 +170,14 @@ TEST(Limbs, MontMulOfAllOnesOperands) {
 TEST(Limbs, ProductVariantsEqualReference) {
   using Variants = std::vector<std::pair<const char*, limbs::MontMul32Fn>>;
   Variants variants32, variants10;
-  if (cpu::Has(cpu::Feature::kAvx2)) variants32.emplace_back("avx2", limbs::MontMul32Avx2);
+  for (const limbs::MontMul32Variant* variant : limbs::MontMul32Variants()) {
+    if (cpu::CanRun(*variant) && variant->name != std::string_view("limbs16")) {
+      variants32.emplace_back(variant->name, variant->mul);
+    }
+  }
 #if LIMBS_HAVE_WORDS
-  variants32.emplace_back("words", limbs::MontMul32Words);
   variants10.emplace_back("words", limbs::MontMul10Words);
 #endif
-#if LIMBS_HAVE_MULX
-  if (cpu::Has(cpu::Feature::kMulxAdx)) variants32.emplace_back("mulx/adx", limbs::MontMul32MulxAdx);
-#endif
-  variants32.emplace_back("selected", limbs::SelectedMontMul32());
   std::mt19937_64 rng(19);
   for (const auto& [n, cases, variants] : {std::tuple{32, 1000000, variants32}, std::tuple{10, 300000, variants10}}) {
     Modulus m = n == 32 ? RealP() : RealQ();

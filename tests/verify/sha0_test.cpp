@@ -1,53 +1,46 @@
 // SPDX-License-Identifier: ISC
 // The 1993 SHA digest: the standard's test vectors, a plain reference model
 // for every padding length, and independence from how the message is split
-// between calls, on every compression path this CPU runs.
+// between calls, on every variant of the compression this CPU runs.
 #include "hash/sha0.h"
 
 #include <gtest/gtest.h>
 
 #include <array>
 #include <cstring>
+#include <ostream>
 #include <random>
 #include <string>
 #include <vector>
 
-#include "cpu/cpu.h"
+#include "cpu/variant.h"
 #include "hash/sha0_paths.h"
 
+// Test parameters print as the variant's name.
 namespace sha0 {
-// Test output names a path rather than print its address.
-void PrintTo(const Path* path, std::ostream* os) { *os << (path != nullptr ? path->name : "none on this CPU"); }
+void PrintTo(const Variant* variant, std::ostream* os) { *os << variant->name; }
 }  // namespace sha0
 
 namespace {
 
-// The path under test: each test below runs once per path.
-const sha0::Path* path = &sha0::kPortable;
+// The variant under test: each test below runs once per variant.
+const sha0::Variant* variant = &sha0::kPortable;
 
-void Update(const void* data, uint32_t length, Sha0Context& ctx) { sha0::UpdateWith(data, length, ctx, *path); }
-void Final(Sha0Context& ctx) { sha0::FinalWith(ctx, *path); }
+void Update(Sha0Context& ctx, const void* data, uint32_t length) { sha0::UpdateWith(ctx, data, length, *variant); }
+void Final(Sha0Context& ctx) { sha0::FinalWith(ctx, *variant); }
 
-class Sha0 : public ::testing::TestWithParam<const sha0::Path*> {
+class Sha0 : public ::testing::TestWithParam<const sha0::Variant*> {
  protected:
   void SetUp() override {
-    path = GetParam();
-    if (path == nullptr) GTEST_SKIP() << "this CPU does not run the path";
+    variant = GetParam();
+    if (!cpu::CanRun(*variant)) GTEST_SKIP() << "this CPU does not run the variant";
   }
-  void TearDown() override { path = &sha0::kPortable; }
+  void TearDown() override { variant = &sha0::kPortable; }
 };
 
-#if SHA0_HAVE_SHANI
-const sha0::Path* const kShaNiIfRuns = cpu::Has(cpu::Feature::kShaNi) ? &sha0::kShaNi : nullptr;
-const sha0::Path* const kSsse3IfRuns = cpu::Has(cpu::Feature::kSsse3) ? &sha0::kSsse3 : nullptr;
-#else
-const sha0::Path* const kShaNiIfRuns = nullptr;
-const sha0::Path* const kSsse3IfRuns = nullptr;
-#endif
-INSTANTIATE_TEST_SUITE_P(Paths, Sha0, ::testing::Values(&sha0::kPortable, kShaNiIfRuns, kSsse3IfRuns),
-                         [](const auto& test) {
-                           return std::string(test.index == 0 ? "Portable" : test.index == 1 ? "ShaNi" : "Ssse3");
-                         });
+// Every variant built here, named as the selection names it.
+INSTANTIATE_TEST_SUITE_P(Variants, Sha0, ::testing::ValuesIn(sha0::Variants()),
+                         [](const auto& test) { return std::string(test.param->name); });
 
 using Digest = std::array<uint32_t, 5>;
 
@@ -110,7 +103,7 @@ Digest StateOf(const Sha0Context& ctx) {
 Digest DigestInOneCall(const void* data, size_t length) {
   Sha0Context ctx;
   Sha0Init(ctx);
-  Update(data, static_cast<uint32_t>(length), ctx);
+  Update(ctx, data, static_cast<uint32_t>(length));
   Final(ctx);
   return StateOf(ctx);
 }
@@ -122,10 +115,10 @@ Digest DigestInPieces(const uint8_t* data, size_t length, const std::vector<size
   size_t offset = 0;
   for (size_t piece : pieces) {
     piece = std::min(piece, length - offset);
-    Update(data + offset, static_cast<uint32_t>(piece), ctx);
+    Update(ctx, data + offset, static_cast<uint32_t>(piece));
     offset += piece;
   }
-  Update(data + offset, static_cast<uint32_t>(length - offset), ctx);
+  Update(ctx, data + offset, static_cast<uint32_t>(length - offset));
   EXPECT_EQ(ctx.byteCount, static_cast<uint32_t>(length));
   Final(ctx);
   return StateOf(ctx);
@@ -218,7 +211,7 @@ TEST_P(Sha0, LeftoversInBlockDoNotLeakIntoTheDigest) {
 
   Sha0Context ctx;
   Sha0Init(ctx);
-  Update(message.data(), 64, ctx);
+  Update(ctx, message.data(), 64);
   bool any_left = false;
   for (uint32_t word : ctx.block) any_left |= word != 0;
   EXPECT_TRUE(any_left) << "expected expanded words after a compression";
@@ -226,8 +219,8 @@ TEST_P(Sha0, LeftoversInBlockDoNotLeakIntoTheDigest) {
   for (size_t tail = 0; tail <= 136; ++tail) {
     Sha0Context after_block;
     Sha0Init(after_block);
-    Update(message.data(), 64, after_block);
-    Update(message.data() + 64, static_cast<uint32_t>(tail), after_block);
+    Update(after_block, message.data(), 64);
+    Update(after_block, message.data() + 64, static_cast<uint32_t>(tail));
     Final(after_block);
     ASSERT_EQ(StateOf(after_block), ReferenceDigest(message.data(), 64 + tail)) << "tail " << tail;
 
@@ -235,7 +228,7 @@ TEST_P(Sha0, LeftoversInBlockDoNotLeakIntoTheDigest) {
       Sha0Context dirty;
       Sha0Init(dirty);
       for (auto& word : dirty.block) word = pattern ^ static_cast<uint32_t>(rng());
-      Update(message.data(), static_cast<uint32_t>(tail), dirty);
+      Update(dirty, message.data(), static_cast<uint32_t>(tail));
       Final(dirty);
       ASSERT_EQ(StateOf(dirty), ReferenceDigest(message.data(), tail)) << "tail " << tail;
     }
@@ -245,7 +238,7 @@ TEST_P(Sha0, LeftoversInBlockDoNotLeakIntoTheDigest) {
   Sha0Context reused;
   std::memset(&reused, 0xA5, sizeof reused);
   Sha0Init(reused);
-  Update("abc", 3, reused);
+  Update(reused, "abc", 3);
   Final(reused);
   EXPECT_EQ(StateOf(reused), (Digest{0x0164b8a9, 0x14cd2a5e, 0x74c4f7ff, 0x082c4d97, 0xf1edf880}));
 }
@@ -256,11 +249,11 @@ TEST_P(Sha0, ZeroLengthUpdateChangesNothing) {
   for (uint32_t prefix : {0u, 1u, 3u, 4u, 63u, 64u, 67u}) {
     Sha0Context ctx;
     Sha0Init(ctx);
-    Update(message.data(), prefix, ctx);
+    Update(ctx, message.data(), prefix);
     Sha0Context before;
     std::memcpy(&before, &ctx, sizeof ctx);
-    Update(message.data() + prefix, 0, ctx);
-    Update(nullptr, 0, ctx);
+    Update(ctx, message.data() + prefix, 0);
+    Update(ctx, nullptr, 0);
     EXPECT_EQ(std::memcmp(&before, &ctx, sizeof ctx), 0) << "after " << prefix << " bytes";
   }
 }
@@ -270,7 +263,7 @@ TEST_P(Sha0, ZeroLengthUpdateChangesNothing) {
 // ones) and chaining values: one block from words, or up to four from bytes
 // at any alignment.
 TEST_P(Sha0, CompressionEqualsPortable) {
-  if (path == &sha0::kPortable) GTEST_SKIP() << "the reference itself";
+  if (variant == &sha0::kPortable) GTEST_SKIP() << "the reference itself";
   std::mt19937_64 rng(6);
   uint8_t data[4 * 64 + 8];
   for (int i = 0; i < 1000000; ++i) {
@@ -282,7 +275,7 @@ TEST_P(Sha0, CompressionEqualsPortable) {
     std::memcpy(block[1], block[0], sizeof block[0]);
     if (i % 2 == 0) {
       sha0::kPortable.words(state[0], block[0]);
-      path->words(state[1], block[1]);
+      variant->words(state[1], block[1]);
     } else {
       const size_t count = 1 + static_cast<size_t>(i / 2 % 4), offset = rng() % 8;
       for (size_t j = 0; j < 64 * count; j += 8) {
@@ -290,7 +283,7 @@ TEST_P(Sha0, CompressionEqualsPortable) {
         std::memcpy(data + offset + j, &v, 8);
       }
       sha0::kPortable.bytes(state[0], block[0], data + offset, count);
-      path->bytes(state[1], block[1], data + offset, count);
+      variant->bytes(state[1], block[1], data + offset, count);
     }
     ASSERT_EQ(std::memcmp(state[0], state[1], sizeof state[0]), 0) << "case " << i;
     ASSERT_EQ(std::memcmp(block[0], block[1], sizeof block[0]), 0) << "case " << i;
@@ -311,7 +304,7 @@ TEST(Sha0Selected, UpdateLargeEqualsUpdate) {
 
   Sha0Context ctx;
   Sha0Init(ctx);
-  Sha0UpdateLarge(message.data(), message.size(), ctx);
+  Sha0UpdateLarge(ctx, message.data(), message.size());
   Sha0Final(ctx);
   EXPECT_EQ(StateOf(ctx), whole);
 
@@ -323,13 +316,13 @@ TEST(Sha0Selected, UpdateLargeEqualsUpdate) {
       size_t piece = rng() % 2 == 0 ? rng() % 70 : rng() % 400000;
       piece = std::min(piece, message.size() - offset);
       if (rng() % 2 == 0) {
-        Sha0UpdateLarge(message.data() + offset, piece, pieces);
+        Sha0UpdateLarge(pieces, message.data() + offset, piece);
       } else {
-        Sha0Update(message.data() + offset, static_cast<uint32_t>(piece), pieces);
+        Sha0Update(pieces, message.data() + offset, static_cast<uint32_t>(piece));
       }
       offset += piece;
     }
-    Sha0UpdateLarge(message.data(), 0, pieces);
+    Sha0UpdateLarge(pieces, message.data(), 0);
     EXPECT_EQ(pieces.byteCount, static_cast<uint32_t>(message.size()));
     Sha0Final(pieces);
     EXPECT_EQ(StateOf(pieces), whole) << "trial " << trial;

@@ -50,8 +50,8 @@ TEST(Verification, SignaturesOfTheDevelopmentKeyVerify) {
     Sha0Context ctx;
     Sha0Init(ctx);
     const size_t half = length / 3;
-    Sha0Update(message.data(), static_cast<uint32_t>(half), ctx);
-    Sha0Update(message.data() + half, static_cast<uint32_t>(length - half), ctx);
+    Sha0Update(ctx, message.data(), static_cast<uint32_t>(half));
+    Sha0Update(ctx, message.data() + half, static_cast<uint32_t>(length - half));
     Sha0Final(ctx);
     EXPECT_EQ(VerifyDigestSignature(kVerifyKey, sig.data(), ctx), kVerifyOk);
 
@@ -283,7 +283,7 @@ TEST(Verification, KeyAndTableEntriesAboveP) {
     const std::vector<uint8_t> message = RandomMessage(rng, 1 + rng() % 100);
     Sha0Context ctx_message;
     Sha0Init(ctx_message);
-    Sha0Update(message.data(), static_cast<uint32_t>(message.size()), ctx_message);
+    Sha0Update(ctx_message, message.data(), static_cast<uint32_t>(message.size()));
     Sha0Final(ctx_message);
 
     const Signature sig = SignData(key, message.data(), message.size());
