@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: ISC
-// Key files, key generation, the compiled-in constants and signing for
-// signtool, on OpenSSL's BIGNUM and CSPRNG.
+// Key files, key generation and signing for signtool, on OpenSSL's BIGNUM
+// and CSPRNG.
 #pragma once
 
 #include <openssl/bn.h>
@@ -111,19 +111,8 @@ std::string FormatKey(const DsaKey& key, KeyKind kind);
 // computes it the same way from the public key file.
 std::string KeyId(const DsaKey& key);
 
-// The section of a signcheck program file that holds the ID of its key, 16
-// hex digits and a NUL (padded by some compilers); FormatConstants puts kKeyId
-// there.
-inline constexpr std::string_view kKeyIdSection = ".signcheck_key_id";
-
 // The ID of keys/development.key, whose private half is public.
 inline constexpr std::string_view kDevelopmentKeyId = "a86f61831c71892c";
-
-// The C++ source of kKeyId, kVerifyKey and every domain constant for this key,
-// then the key as the PublicKey kCompiledKey0 and CompiledKeyRing().
-// origin goes into a comment with every byte outside printable ASCII, and
-// the backslash, written as \xNN, so that no name can end the comment.
-std::string FormatConstants(const DsaKey& key, std::string_view origin);
 
 // The 160-bit digest number of data: the five chaining words of the 1993 SHA
 // digest, least significant first.

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "signtool/dsa_keys.h"
+#include "signtool/constants.h"
 
 namespace signtool {
 namespace {

@@ -24,6 +24,7 @@
 #include <string_view>
 #include <vector>
 
+#include "signtool/constants.h"
 #include "signtool/dsa_keys.h"
 #include "signtool/layout_sign.h"
 #include "signtool/layout_verify.h"

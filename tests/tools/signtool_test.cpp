@@ -28,6 +28,7 @@
 
 #include "tests/verify/bignum_util.h"
 #include "tests/verify/signing_util.h"
+#include "signtool/constants.h"
 #include "signtool/dsa_keys.h"
 #include "dsa/builtin_key.h"
 #include "dsa/verify.h"
