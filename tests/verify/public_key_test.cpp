@@ -136,7 +136,7 @@ TEST(KeyPath, SameVerdictAsReferenceAndOpenSsl) {
 TEST(KeyPath, CompiledKeyAndRings) {
   SKIP_WITHOUT_TEST_KEY();
   const KeyRing compiled = CompiledKeyRing();
-  ASSERT_EQ(compiled.size(), 1u);
+  ASSERT_GE(compiled.size(), 1u);  // more while a key is rotated; the test key is the first
   EXPECT_STREQ(compiled[0]->id, kKeyId);
   const auto& keys = Keys();
   std::mt19937_64 rng(7);
