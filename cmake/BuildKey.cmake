@@ -1,12 +1,17 @@
 # SPDX-License-Identifier: ISC
-# The key compiled into signcheck: checks SIGNCHECK_PUBLIC_KEY, prints the
-# key's ID (the one `signtool id` prints) and warns about the development
-# key.  Sets
-#   SIGNCHECK_KEY_ID               the compiled-in key's ID
-#   SIGNCHECK_BUILTIN_PUBLIC_KEY   the public key file compiled in
-#   SIGNCHECK_DEVELOPMENT_KEY_BUILD  ON when that key is the development key
-#   SIGNCHECK_TEST_PRIVATE_KEY     (cache) the private half the tests and the
-#                                  examples sign with; empty skips them
+# The keys compiled into signcheck: checks SIGNCHECK_PUBLIC_KEY, a list of 1
+# to 8 public key files (several while a key is rotated, the old one first),
+# prints each key's ID (the one `signtool id` prints) and warns about the
+# development key.  Sets
+#   SIGNCHECK_KEY_IDS              the compiled-in keys' IDs, in order
+#   SIGNCHECK_BUILTIN_PUBLIC_KEYS  their public key files, in the same order
+#   SIGNCHECK_KEY_ID               the first key's ID, the one the reference
+#                                  constants and signcheck_key_id() carry
+#   SIGNCHECK_BUILTIN_PUBLIC_KEY   the first key's public key file
+#   SIGNCHECK_DEVELOPMENT_KEY_BUILD  ON when the one key is the development key
+#   SIGNCHECK_TEST_PRIVATE_KEY     (cache) the private half of the first key,
+#                                  which the tests and the examples sign
+#                                  with; empty skips them
 # and checks SIGNCHECK_KEY_SERIAL, the number the packages' version orders
 # key rotations by.
 
@@ -19,19 +24,38 @@ set(SIGNCHECK_DEVELOPMENT_PUBLIC_KEY ${PROJECT_SOURCE_DIR}/keys/development.pub)
 
 include(${CMAKE_CURRENT_LIST_DIR}/KeyId.cmake)
 
-if(SIGNCHECK_PUBLIC_KEY)
-  if(NOT IS_ABSOLUTE "${SIGNCHECK_PUBLIC_KEY}" OR NOT EXISTS "${SIGNCHECK_PUBLIC_KEY}"
-     OR IS_DIRECTORY "${SIGNCHECK_PUBLIC_KEY}")
-    message(FATAL_ERROR "SIGNCHECK_PUBLIC_KEY=${SIGNCHECK_PUBLIC_KEY}: no such key file "
-                        "(give the absolute path of the public key file, or leave it empty for the development key)")
-  endif()
-  set(key_file ${SIGNCHECK_PUBLIC_KEY})
-else()
-  set(key_file ${SIGNCHECK_DEVELOPMENT_PUBLIC_KEY})
-endif()
-set(SIGNCHECK_BUILTIN_PUBLIC_KEY ${key_file})
-signcheck_key_id(SIGNCHECK_KEY_ID ${key_file})
 signcheck_key_id(development_id ${SIGNCHECK_DEVELOPMENT_PUBLIC_KEY})
+if(SIGNCHECK_PUBLIC_KEY)
+  set(key_files ${SIGNCHECK_PUBLIC_KEY})
+else()
+  set(key_files ${SIGNCHECK_DEVELOPMENT_PUBLIC_KEY})
+endif()
+list(LENGTH key_files key_count)
+if(key_count GREATER 8)
+  message(FATAL_ERROR "SIGNCHECK_PUBLIC_KEY names ${key_count} key files, and signcheck takes at most 8 "
+                      "(a rotation needs two: old.pub;new.pub)")
+endif()
+set(SIGNCHECK_KEY_IDS)
+foreach(key_file IN LISTS key_files)
+  if(NOT IS_ABSOLUTE "${key_file}" OR NOT EXISTS "${key_file}" OR IS_DIRECTORY "${key_file}")
+    message(FATAL_ERROR "SIGNCHECK_PUBLIC_KEY=${key_file}: no such key file "
+                        "(give the absolute path of each public key file, separated by semicolons, or leave it "
+                        "empty for the development key)")
+  endif()
+  signcheck_key_id(key_id ${key_file})
+  if(key_id IN_LIST SIGNCHECK_KEY_IDS)
+    message(FATAL_ERROR "SIGNCHECK_PUBLIC_KEY names key ${key_id} twice (the second time as ${key_file}): "
+                        "give each key once")
+  endif()
+  if(key_id STREQUAL development_id AND key_count GREATER 1)
+    message(FATAL_ERROR "SIGNCHECK_PUBLIC_KEY: ${key_file} is the development key, whose private half is public, "
+                        "and a build with several keys is a release build: leave it out")
+  endif()
+  list(APPEND SIGNCHECK_KEY_IDS ${key_id})
+endforeach()
+set(SIGNCHECK_BUILTIN_PUBLIC_KEYS ${key_files})
+list(GET key_files 0 SIGNCHECK_BUILTIN_PUBLIC_KEY)
+list(GET SIGNCHECK_KEY_IDS 0 SIGNCHECK_KEY_ID)
 if(SIGNCHECK_KEY_ID STREQUAL development_id)
   set(SIGNCHECK_DEVELOPMENT_KEY_BUILD ON)
   set(test_key_default ${PROJECT_SOURCE_DIR}/keys/development.key)
@@ -40,7 +64,16 @@ if(SIGNCHECK_KEY_ID STREQUAL development_id)
 else()
   set(SIGNCHECK_DEVELOPMENT_KEY_BUILD OFF)
   set(test_key_default "")
-  message(STATUS "signcheck key: ${SIGNCHECK_KEY_ID} (${key_file})")
+  # One line per key, the order in which signcheck tries them.
+  set(key_number 0)
+  foreach(key_file key_id IN ZIP_LISTS key_files SIGNCHECK_KEY_IDS)
+    math(EXPR key_number "${key_number} + 1")
+    if(key_count EQUAL 1)
+      message(NOTICE "signcheck key: ${key_id} (${key_file})")
+    else()
+      message(NOTICE "signcheck key ${key_number} of ${key_count}: ${key_id} (${key_file})")
+    endif()
+  endforeach()
 endif()
 
 # The default follows the compiled-in key until it is set by hand.
@@ -57,13 +90,23 @@ if(SIGNCHECK_TEST_PRIVATE_KEY)
   endif()
   signcheck_key_id(test_key_id ${SIGNCHECK_TEST_PRIVATE_KEY})
   if(NOT test_key_id STREQUAL SIGNCHECK_KEY_ID)
+    if(key_count EQUAL 1)
+      set(expected "the compiled-in key ${SIGNCHECK_KEY_ID}")
+    else()
+      set(expected "the first compiled-in key ${SIGNCHECK_KEY_ID}, whose constants the tests compare with")
+    endif()
     message(FATAL_ERROR "SIGNCHECK_TEST_PRIVATE_KEY=${SIGNCHECK_TEST_PRIVATE_KEY} is key ${test_key_id}, "
-                        "not the compiled-in key ${SIGNCHECK_KEY_ID}")
+                        "not ${expected}")
   endif()
 else()
   message(STATUS "No SIGNCHECK_TEST_PRIVATE_KEY: the tests that sign skip, and the shipped examples "
                  "(signed with the development key) fail with this key")
 endif()
 unset(key_file)
+unset(key_files)
+unset(key_id)
+unset(key_count)
+unset(key_number)
+unset(expected)
 unset(development_id)
 unset(test_key_default)

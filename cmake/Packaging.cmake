@@ -6,7 +6,7 @@
 # gives, in build/release/package, installing to /usr:
 #   signcheck_<version>_<arch>.deb  signcheck and filedigest, depending on
 #                                   libc at most (nothing when static), and
-#                                   the compiled-in public key as
+#                                   each compiled-in public key as
 #                                   /usr/share/signcheck/<key ID>.pub
 #   signtool_<version>_<arch>.deb   signtool, with its libcrypto and C++
 #                                   runtime dependencies
@@ -43,10 +43,12 @@ foreach(package IN LISTS packages)
           DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${package} COMPONENT ${package})
 endforeach()
 
-# The public half of the compiled-in key, named by its ID, so that what an
+# The public half of each compiled-in key, named by its ID, so that what an
 # installed signcheck accepts can be read without running it.
-install(FILES ${SIGNCHECK_BUILTIN_PUBLIC_KEY} DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/signcheck
-        RENAME ${SIGNCHECK_KEY_ID}.pub COMPONENT signcheck)
+foreach(key_file key_id IN ZIP_LISTS SIGNCHECK_BUILTIN_PUBLIC_KEYS SIGNCHECK_KEY_IDS)
+  install(FILES ${key_file} DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/signcheck RENAME ${key_id}.pub
+          COMPONENT signcheck)
+endforeach()
 
 signcheck_fortify(signcheck filedigest)
 if(TARGET signtool)
@@ -81,17 +83,17 @@ install(CODE "
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME signcheck)
-# A build with a key of its own carries the key serial and the key ID in its
-# version, +keyset<serial>.<ID>, so that its packages and the development
-# key's are told apart by dpkg and apt, not by their descriptions alone.
-# dpkg compares the serial as a number, so the build of a rotated key, with
-# the serial raised, is an upgrade whatever the IDs; they follow, joined by
-# dots should the build compile in several.  "keyset" sorts above the
-# +key<ID> of earlier builds, which had no serial.
+# A build with keys of its own carries the key serial and the key IDs in its
+# version, +keyset<serial>.<ID>[.<ID>...], so that its packages and the
+# development key's are told apart by dpkg and apt, not by their descriptions
+# alone.  dpkg compares the serial as a number, so each step of a rotation
+# (old, old;new, new), with the serial raised, is an upgrade whatever the
+# IDs; they follow in the order compiled in, joined by dots.  "keyset" sorts
+# above the +key<ID> of earlier builds, which had no serial.
 if(SIGNCHECK_DEVELOPMENT_KEY_BUILD)
   set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 else()
-  list(JOIN SIGNCHECK_KEY_ID . key_ids)
+  list(JOIN SIGNCHECK_KEY_IDS . key_ids)
   set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION}+keyset${SIGNCHECK_KEY_SERIAL}.${key_ids})
   message(STATUS "Package version: ${CPACK_PACKAGE_VERSION} (raise SIGNCHECK_KEY_SERIAL at the next key rotation)")
   unset(key_ids)
@@ -123,9 +125,22 @@ else()
   set(CPACK_COMPONENT_SIGNCHECK_DISPLAY_NAME "signature checker for signed update information files")
   set(key_note "The compiled-in key has the ID ${SIGNCHECK_KEY_ID}.\n")
 endif()
-string(APPEND key_note
-  "`signtool id /usr/bin/signcheck` (package signtool) prints that ID, and\n"
-  "the public key is installed as /usr/share/signcheck/${SIGNCHECK_KEY_ID}.pub.\n")
+list(LENGTH SIGNCHECK_KEY_IDS key_count)
+if(key_count EQUAL 1)
+  string(APPEND key_note
+    "`signtool id /usr/bin/signcheck` (package signtool) prints that ID, and\n"
+    "the public key is installed as /usr/share/signcheck/${SIGNCHECK_KEY_ID}.pub.\n")
+else()
+  # One ID a line: the lines stay short whatever the count.
+  list(JOIN SIGNCHECK_KEY_IDS "\n" id_lines)
+  set(key_note
+    "A file signed with any of the compiled-in keys is accepted; they have\n"
+    "the IDs\n${id_lines}\n"
+    "`signtool id /usr/bin/signcheck` (package signtool) prints those IDs, and\n"
+    "each public key is installed as /usr/share/signcheck/<ID>.pub.\n")
+  unset(id_lines)
+endif()
+unset(key_count)
 string(CONCAT CPACK_COMPONENT_SIGNCHECK_DESCRIPTION
   "${CPACK_COMPONENT_SIGNCHECK_DISPLAY_NAME}\n"
   "signcheck checks the DSA signature of signed update information files:\n"

@@ -17,7 +17,8 @@ int Keygen(const std::string& private_path, const std::string& public_path,
 int Passwd(const std::string& path, const signtool::PassphraseSource& old_source,
            const signtool::PassphraseSource* new_source);
 int Id(const std::string& path, const signtool::PassphraseSource& passphrase_source);
-int Constants(const std::string& public_path);
+// The constants of 1 to kMaxCompiledKeys keys, a ring in the order given.
+int Constants(const std::vector<std::string>& public_paths);
 
 struct SignOptions {
   std::optional<CheckMode> mode;  // none: the bare signature text

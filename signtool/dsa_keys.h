@@ -1,31 +1,13 @@
 // SPDX-License-Identifier: ISC
-// The key constants compiled into signcheck, generated from a key file; and,
-// for the code that includes this header alone, signtool's key library:
-// key files, passphrases and signing.
+// signtool's key library in one header, for the code that wants all of it:
+// key files, passphrases, signing and the key constants.
 #pragma once
 
-#include <string>
-#include <string_view>
-
 #include "signtool/bignum.h"
+#include "signtool/constants.h"
 #include "signtool/encrypted_key.h"
 #include "signtool/key_file.h"
 #include "signtool/passphrase.h"
 #include "signtool/read_file.h"
 #include "signtool/secret.h"
 #include "signtool/signing.h"
-
-namespace signtool {
-
-// The section of a signcheck program file that holds the ID of its key, 16
-// hex digits and a NUL (padded by some compilers); FormatConstants puts kKeyId
-// there.
-inline constexpr std::string_view kKeyIdSection = ".signcheck_key_id";
-
-// The C++ source of kKeyId, kVerifyKey and every domain constant for this key,
-// then the key as the PublicKey kCompiledKey0 and CompiledKeyRing().
-// origin goes into a comment with every byte outside printable ASCII, and
-// the backslash, written as \xNN, so that no name can end the comment.
-std::string FormatConstants(const DsaKey& key, std::string_view origin);
-
-}  // namespace signtool

@@ -4,13 +4,16 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "signtool/atomic_file.h"
 #include "signtool/commands.h"
+#include "signtool/constants.h"
 #include "signtool/dsa_keys.h"
 #include "signtool/messages.h"
 #include "signtool/program_key.h"
@@ -145,6 +148,8 @@ bool IsProgramFile(const std::string& path) {
 
 }  // namespace
 
+// Prints the ID of a key file, or each ID of a program's keys on a line of
+// its own, in the order the program tries them.
 int Id(const std::string& path, const signtool::PassphraseSource& passphrase_source) {
   std::string error;
   std::string id;
@@ -152,7 +157,9 @@ int Id(const std::string& path, const signtool::PassphraseSource& passphrase_sou
     std::string program;
     constexpr size_t kMaxProgramSize = size_t{1} << 30;
     if (!signtool::ReadWholeFile(path, program, error, kMaxProgramSize)) return Fail(error);
-    if (!signtool::ProgramKeyId(program, id, error)) return Fail(path + ": " + error);
+    std::vector<std::string> ids;
+    if (!signtool::ProgramKeyIds(program, ids, error)) return Fail(path + ": " + error);
+    for (const std::string& each : ids) id += (id.empty() ? "" : "\n") + each;
   } else {
     signtool::Secret text;
     text.text.reserve(signtool::kMaxKeyFileSize);
@@ -178,15 +185,31 @@ int Id(const std::string& path, const signtool::PassphraseSource& passphrase_sou
   return std::fflush(stdout) == 0 ? 0 : Fail("cannot write the output");
 }
 
-int Constants(const std::string& public_path) {
-  signtool::DsaKey key;
-  std::string error;
-  if (!signtool::LoadKey(public_path, signtool::KeyKind::kPublic, key, error)) return Fail(error);
-  // Name the key by its file name alone, so the output does not depend on
-  // where the source tree lies.
-  const size_t slash = public_path.find_last_of('/');
-  const std::string origin = slash == std::string::npos ? public_path : public_path.substr(slash + 1);
-  const std::string source = signtool::FormatConstants(key, origin);
+int Constants(const std::vector<std::string>& public_paths) {
+  if (public_paths.size() > signtool::kMaxCompiledKeys) {
+    return UsageError("at most " + std::to_string(signtool::kMaxCompiledKeys) + " public key files, not " +
+                      std::to_string(public_paths.size()));
+  }
+  std::vector<signtool::DsaKey> keys(public_paths.size());
+  std::vector<std::string> ids;
+  std::string error, origin;
+  for (size_t i = 0; i < public_paths.size(); ++i) {
+    const std::string& path = public_paths[i];
+    if (!signtool::LoadKey(path, signtool::KeyKind::kPublic, keys[i], error)) return Fail(error);
+    // A key given twice would be tried twice for every file it does not sign.
+    const std::string id = signtool::KeyId(keys[i]);
+    const auto same = std::find(ids.begin(), ids.end(), id);
+    if (same != ids.end()) {
+      return Fail(path + " is key " + id + ", as " + public_paths[static_cast<size_t>(same - ids.begin())] +
+                  " is: give each key once");
+    }
+    ids.push_back(id);
+    // Name the keys by their file names alone, so the output does not depend
+    // on where the source tree lies.
+    const size_t slash = path.find_last_of('/');
+    origin += (i == 0 ? "" : " ") + (slash == std::string::npos ? path : path.substr(slash + 1));
+  }
+  const std::string source = signtool::FormatConstants(keys, origin);
   if (std::fwrite(source.data(), 1, source.size(), stdout) != source.size() || std::fflush(stdout) != 0) {
     return Fail("cannot write the constants");
   }

@@ -46,7 +46,7 @@ constexpr Command kCommands[] = {
      "id",
      "signtool id [--passphrase-file FILE] KEY_FILE|PROGRAM\n",
      {Option::kHelp, Option::kPassphraseFile}},
-    {Verb::kConstants, "constants", "signtool constants PUBLIC_FILE\n", {Option::kHelp}},
+    {Verb::kConstants, "constants", "signtool constants PUBLIC_FILE...\n", {Option::kHelp}},
     {Verb::kSign,
      "sign",
      "signtool sign [--mode nvl|msg|lst|url] [-o OUT] [--passphrase-file FILE] PRIVATE_FILE FILE|-\n"
@@ -98,8 +98,8 @@ int RunId(const Parsed& parsed) {
 
 int RunConstants(const Parsed& parsed) {
   int status = kUsage;
-  if (!Operands(parsed.operands, {"public key file"}, status)) return status;
-  return Constants(parsed.operands[0]);
+  if (parsed.operands.empty() && !Operands(parsed.operands, {"public key file"}, status)) return status;
+  return Constants(parsed.operands);
 }
 
 int RunSign(const Parsed& parsed) {

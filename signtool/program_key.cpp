@@ -4,8 +4,10 @@
 #include <elf.h>
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
-#include "signtool/dsa_keys.h"
+#include "signtool/constants.h"
 
 namespace signtool {
 namespace {
@@ -44,7 +46,7 @@ class ElfReader {
 
 bool LooksLikeProgram(std::string_view file) { return file.substr(0, SELFMAG) == std::string_view(ELFMAG, SELFMAG); }
 
-bool ProgramKeyId(std::string_view file, std::string& id, std::string& error) {
+bool ProgramKeyIds(std::string_view file, std::vector<std::string>& ids, std::string& error) {
   if (!LooksLikeProgram(file) || file.size() < EI_NIDENT ||
       (file[EI_CLASS] != ELFCLASS32 && file[EI_CLASS] != ELFCLASS64) ||
       (file[EI_DATA] != ELFDATA2LSB && file[EI_DATA] != ELFDATA2MSB)) {
@@ -84,19 +86,24 @@ bool ProgramKeyId(std::string_view file, std::string& id, std::string& error) {
     const std::string_view section_names = file.substr(names, names_size);
     const std::string_view section_name = section_names.substr(name, section_names.find('\0', name) - name);
     if (section_name != kKeyIdSection) continue;
-    // The compiler may pad the section past the ID's NUL to its alignment
-    // (g++ for s390x makes it 18 bytes), so the ID ends at its NUL, not at
-    // the section's end.
+    // The IDs follow each other, each ending at its NUL.  The compiler may
+    // pad the section past the last NUL to its alignment (g++ for s390x makes
+    // a one-ID section 18 bytes), so the IDs end where only NULs are left.
     constexpr size_t kIdLength = 16;
     const std::string_view section =
         offset <= file.size() && file.size() - offset >= size ? file.substr(offset, size) : std::string_view{};
-    const std::string_view text = section.substr(0, section.find('\0'));
-    if (text.size() != kIdLength || text.size() == section.size() ||
-        text.find_first_not_of("0123456789abcdef") != std::string_view::npos) {
-      error = "its key ID section does not hold a key ID";
-      return false;
+    ids.clear();
+    for (size_t at = 0; ids.empty() || section.find_first_not_of('\0', at) != std::string_view::npos;) {
+      const size_t end = section.find('\0', at);
+      const std::string_view text = section.substr(at, end == std::string_view::npos ? end : end - at);
+      if (end == std::string_view::npos || text.size() != kIdLength ||
+          text.find_first_not_of("0123456789abcdef") != std::string_view::npos) {
+        error = "its key ID section does not hold key IDs (16 hex digits and a NUL each)";
+        return false;
+      }
+      ids.emplace_back(text);
+      at = end + 1;
     }
-    id = text;
     return true;
   }
   error = "no key ID section: not a signcheck program, or one built before programs carried their key ID";

@@ -92,11 +92,17 @@ check_prefix() {
   [[ $status == 0 ]] || fail "signtool --help exited with $status"
   grep -q '^usage: signtool' "$work/out" || fail "signtool --help printed: $(cat "$work/out")"
 
-  # signtool names the key compiled into the installed signcheck, whose
-  # public half is installed under that ID.
-  id=$("$bin/signtool" id "$bin/signcheck") || fail "signtool id $bin/signcheck failed"
-  [[ $(ls "$prefix/share/signcheck") == "$id.pub" ]] || fail "$prefix/share/signcheck holds: $(ls "$prefix/share/signcheck")"
-  [[ $("$bin/signtool" id "$prefix/share/signcheck/$id.pub") == "$id" ]] || fail "$id.pub is not key $id"
+  # signtool names the keys compiled into the installed signcheck, one a
+  # line, whose public halves are installed under their IDs; signcheck(1)
+  # names the first.
+  ids=$("$bin/signtool" id "$bin/signcheck") || fail "signtool id $bin/signcheck failed"
+  id=${ids%%$'\n'*}
+  # shellcheck disable=SC2086
+  [[ $(cd "$prefix/share/signcheck" && printf '%s\n' * | sort) == "$(printf '%s.pub\n' $ids | sort)" ]] ||
+    fail "$prefix/share/signcheck holds: $(ls "$prefix/share/signcheck")"
+  for each in $ids; do
+    [[ $("$bin/signtool" id "$prefix/share/signcheck/$each.pub") == "$each" ]] || fail "$each.pub is not key $each"
+  done
   page=$man/signcheck.1
   [[ -f $page ]] && cat "$page" > "$work/page.1" || gzip -dc "$page.gz" > "$work/page.1"
   grep -qx "\.ds Ki $id" "$work/page.1" || fail "signcheck(1) does not name the key $id"
@@ -219,7 +225,9 @@ case $mode in
       mkdir -p "$SIGNCHECK_KEEP_PACKAGES"
       cp -p "${debs[@]}" "$SIGNCHECK_KEEP_PACKAGES/"
     fi
-    build_id=$("$build/signtool/signtool" id "$build/signcheck/signcheck") || fail "signtool id on the built signcheck failed"
+    build_ids=$("$build/signtool/signtool" id "$build/signcheck/signcheck") ||
+      fail "signtool id on the built signcheck failed"
+    build_id=${build_ids%%$'\n'*}
     # What each package holds: its programs, their pages, copyright and
     # changelog; signcheck's programs need nothing but libc, signtool's its
     # libraries.  libsigncheck's two hold the library and what builds with it.
@@ -238,7 +246,7 @@ case $mode in
       quietly dpkg-deb -x "$deb" "$work/$package"
       expected=(usr/share/doc/$package/changelog.gz usr/share/doc/$package/copyright)
       if [[ $package == signcheck ]]; then
-        expected+=(usr/share/signcheck/$build_id.pub)
+        for each in $build_ids; do expected+=("usr/share/signcheck/$each.pub"); done
       fi
       # A package of another key than the development key's carries the
       # key serial and its ID in the version.
@@ -246,7 +254,8 @@ case $mode in
       if [[ $build_id == a86f61831c71892c ]]; then
         [[ $version != *+key* ]] || fail "$package of the development key has version $version"
       else
-        [[ $version =~ \+keyset[0-9]+\.$build_id$ ]] || fail "$package of key $build_id has version $version"
+        [[ $version =~ \+keyset[0-9]+\.${build_ids//$'\n'/.}$ ]] ||
+          fail "$package of the keys ${build_ids//$'\n'/ } has version $version"
       fi
       for program in ${programs[$package]:-}; do
         expected+=(usr/bin/$program usr/share/man/man1/$program.1.gz)

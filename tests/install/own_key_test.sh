@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: ISC
 # A publisher's build: own_key_test.sh CMAKE SOURCE_DIR SIGNTOOL CXX
-# Configure must refuse a SIGNCHECK_PUBLIC_KEY that does not exist, print the
-# ID that `signtool id` gives for a fresh key (configured with the options
-# keygen prints), and the signcheck built with it must carry that ID, accept
-# a file that key signs and refuse the shipped examples.  The packages of the
-# next key, the serial raised, must upgrade those of the first, and the first
-# those of a build that named its key alone (+key<ID>).  Status 77:
-# dpkg is not there to compare the versions.
+# Configure must refuse a SIGNCHECK_PUBLIC_KEY that does not exist, and print
+# the ID that `signtool id` gives for a fresh key (configured with the options
+# keygen prints).  A rotation's build, that key and the next (old;new), prints
+# both IDs, and the signcheck built with them carries both, accepts a file
+# either key signs and refuses a third key's and the shipped examples; the
+# package installs both public keys.  Each step of the rotation (old,
+# old;new, new), the serial raised, must upgrade the packages of the step
+# before, and the first those of a build that named its key alone
+# (+key<ID>).  Status 77: dpkg is not there to compare the versions.
 set -euo pipefail
 
 cmake=$1 source=$2 signtool=$3 cxx=$4
@@ -40,40 +42,65 @@ read -r -a options < <(grep -o ' -DSIGNCHECK_PUBLIC_KEY=.*' "$work/keygen.log")
 [[ ${options[*]} == "-DSIGNCHECK_PUBLIC_KEY=$work/own.pub -DSIGNCHECK_TEST_PRIVATE_KEY=$work/own.key" ]] ||
   fail "keygen printed the options: ${options[*]}"
 configure "${options[@]}" || { cat "$work/configure.log" >&2; fail "configure failed"; }
-grep -q "signcheck key: $id ($work/own.pub)" "$work/configure.log" ||
+grep -qxF "signcheck key: $id ($work/own.pub)" "$work/configure.log" ||
   { cat "$work/configure.log" >&2; fail "configure did not print the key ID $id"; }
 ! grep -q "development key" "$work/configure.log" || fail "configure warned about the development key"
 
-"$cmake" --build "$work/build" -j 2 --target signcheck > "$work/build.log" 2>&1 ||
-  { tail -n 30 "$work/build.log" >&2; fail "the build failed"; }
-signcheck=$work/build/signcheck/signcheck
-[[ $("$signtool" id "$signcheck") == "$id" ]] || fail "signtool id on the signcheck built gave $("$signtool" id "$signcheck")"
-printf 'url=https://updates.example.com/\r\n' > "$work/list"
-"$signtool" sign --mode nvl -o "$work/list.nvl" "$work/own.key" "$work/list"
-status=0
-"$signcheck" nvl "$work/list.nvl" > "$work/out" || status=$?
-[[ $status == 0 ]] || fail "signcheck refused a file signed with its key: $(cat "$work/out")"
-status=0
-"$signcheck" nvl "$source/examples/mirrors.nvl" > "$work/out" || status=$?
-[[ $status == 70 ]] || fail "signcheck with its own key gave $status for a development-key file"
-
-# A rotation: the next key, with the serial raised, packages as an upgrade
-# even when its ID sorts first.
 package_version() {
   sed -n 's/^set(CPACK_PACKAGE_VERSION "\(.*\)")$/\1/p' "$work/build/CPackConfig.cmake"
 }
 old_version=$(package_version)
 [[ $old_version == *+keyset1.$id ]] || fail "the first key's packages have version $old_version"
+
+# The next key, drawn until its ID sorts first, so that only the serial can
+# make the rotation's packages upgrades; and a key the build does not know.
 for ((draw = 0; draw < 100; ++draw)); do
   rm -f "$work/new.key" "$work/new.pub"
   "$signtool" keygen --no-passphrase "$work/new.key" "$work/new.pub" > /dev/null 2>&1
-  [[ $("$signtool" id "$work/new.pub") < "$id" ]] && break
+  new_id=$("$signtool" id "$work/new.pub")
+  [[ $new_id < "$id" ]] && break
 done
-configure -DSIGNCHECK_PUBLIC_KEY="$work/new.pub" -DSIGNCHECK_TEST_PRIVATE_KEY="$work/new.key" -DSIGNCHECK_KEY_SERIAL=2 ||
+"$signtool" keygen --no-passphrase "$work/stranger.key" "$work/stranger.pub" > /dev/null 2>&1
+
+configure -DSIGNCHECK_PUBLIC_KEY="$work/own.pub;$work/new.pub" -DSIGNCHECK_KEY_SERIAL=2 ||
+  { cat "$work/configure.log" >&2; fail "configure failed for the ring of both keys"; }
+if ! grep -qxF "signcheck key 1 of 2: $id ($work/own.pub)" "$work/configure.log" ||
+  ! grep -qxF "signcheck key 2 of 2: $new_id ($work/new.pub)" "$work/configure.log"; then
+  cat "$work/configure.log" >&2
+  fail "configure did not print both key IDs, a line each"
+fi
+ring_version=$(package_version)
+[[ $ring_version == *+keyset2.$id.$new_id ]] || fail "the ring's packages have version $ring_version"
+for key_id in "$id" "$new_id"; do
+  grep -q "RENAME \"$key_id.pub\"" "$work/build/cmake_install.cmake" || fail "the package does not install $key_id.pub"
+done
+
+"$cmake" --build "$work/build" -j 2 --target signcheck > "$work/build.log" 2>&1 ||
+  { tail -n 30 "$work/build.log" >&2; fail "the build failed"; }
+signcheck=$work/build/signcheck/signcheck
+[[ $("$signtool" id "$signcheck") == "$id"$'\n'"$new_id" ]] ||
+  fail "signtool id on the signcheck built gave $("$signtool" id "$signcheck")"
+printf 'url=https://updates.example.com/\r\n' > "$work/list"
+expect_status() {  # status, file, what
+  local status=0
+  "$signcheck" nvl "$2" > "$work/out" || status=$?
+  [[ $status == "$1" ]] || fail "signcheck gave $status for $3: $(cat "$work/out")"
+}
+for key in own new stranger; do
+  "$signtool" sign --mode nvl -o "$work/list.$key.nvl" "$work/$key.key" "$work/list"
+done
+expect_status 0 "$work/list.own.nvl" "a file signed with the first key"
+expect_status 0 "$work/list.new.nvl" "a file signed with the second key"
+expect_status 70 "$work/list.stranger.nvl" "a file signed with a key it does not have"
+expect_status 70 "$source/examples/mirrors.nvl" "a development-key file"
+
+# The rotation's end: the new key alone.
+configure -DSIGNCHECK_PUBLIC_KEY="$work/new.pub" -DSIGNCHECK_TEST_PRIVATE_KEY="$work/new.key" -DSIGNCHECK_KEY_SERIAL=3 ||
   { cat "$work/configure.log" >&2; fail "configure failed for the next key"; }
 new_version=$(package_version)
-command -v dpkg > /dev/null || { echo "SKIP: dpkg is not installed to compare $old_version with $new_version"; exit 77; }
-dpkg --compare-versions "$new_version" gt "$old_version" || fail "$new_version does not upgrade $old_version"
+command -v dpkg > /dev/null || { echo "SKIP: dpkg is not installed to compare $old_version, $ring_version and $new_version"; exit 77; }
+dpkg --compare-versions "$ring_version" gt "$old_version" || fail "$ring_version does not upgrade $old_version"
+dpkg --compare-versions "$new_version" gt "$ring_version" || fail "$new_version does not upgrade $ring_version"
 # Nor may the first serial downgrade a build of the scheme without one.
 dpkg --compare-versions "$old_version" gt "${old_version%%+*}+keyffffffffffffffff" ||
   fail "$old_version does not upgrade the versions +key<ID>"

@@ -7,7 +7,9 @@
 #   id0   a key ID that begins with a zero digit
 # A key may serve several edges.  The suite runs on each key chosen, compiled
 # in, twice: with its private half as the test key, and without a test key,
-# when the tests that sign must skip, never fail.  Nothing is kept from an
+# when the tests that sign must skip, never fail.  It runs once more on a
+# ring, as a key rotation builds it: the first two keys compiled in together,
+# with the first one's private half as the test key.  Nothing is kept from an
 # earlier run: the work directory is emptied first and the keys are new.
 #
 # Usage: tests/keys/matrix.sh [WORK_DIR]      (default build/keys)
@@ -101,22 +103,26 @@ echo "matrix: $draws keys drawn in $((SECONDS - start)) s"
 # same dispatches whatever the key, and takes minutes under qemu.
 build=$work/build
 key_independent='^(install\.own_key|install\.debian_package|tools\.Signtool\.ConstantsAreTheCheckedInSource)$'
-run_suite() {  # name, "with" or "without", labels left out, configure options
+run_suite() {  # name, log tag, what the run is, labels left out, configure options
   local log=$work/$1.$2.log
   cp "$work/$1.pub" "$work/current.pub"
   cp "$work/$1.key" "$work/current.key"
   touch "$work/current.pub" "$work/current.key"
-  configure "$build" "${@:4}"
-  cmake --build "$build" -j "$jobs" >"$log" 2>&1 || { cat "$log"; echo "matrix: cannot build with $1" >&2; exit 1; }
-  echo "matrix: $1 $2 its test key (at $((SECONDS - start)) s)"
-  ctest --test-dir "$build" -LE "$3" -E "$key_independent" -j "$jobs" --output-on-failure >"$log" 2>&1 ||
-    { cat "$log"; echo "matrix: the suite fails on $1 $2 its test key" >&2; exit 1; }
+  configure "$build" "${@:5}"
+  cmake --build "$build" -j "$jobs" >"$log" 2>&1 || { cat "$log"; echo "matrix: cannot build $1 $3" >&2; exit 1; }
+  echo "matrix: $1 $3 (at $((SECONDS - start)) s)"
+  ctest --test-dir "$build" -LE "$4" -E "$key_independent" -j "$jobs" --output-on-failure >"$log" 2>&1 ||
+    { cat "$log"; echo "matrix: the suite fails on $1 $3" >&2; exit 1; }
   grep -E '^[0-9]+% tests passed' "$log"
 }
 for name in "${chosen[@]}"; do
-  run_suite "$name" with 'large|cpu' -DSIGNCHECK_PUBLIC_KEY="$work/current.pub" -DSIGNCHECK_TEST_PRIVATE_KEY="$work/current.key"
+  run_suite "$name" with "with its test key" 'large|cpu' -DSIGNCHECK_PUBLIC_KEY="$work/current.pub" \
+    -DSIGNCHECK_TEST_PRIVATE_KEY="$work/current.key"
 done
 for name in "${chosen[@]}"; do
-  run_suite "$name" without 'large|install|cpu' -DSIGNCHECK_TEST_PRIVATE_KEY=
+  run_suite "$name" without "without a test key" 'large|install|cpu' -DSIGNCHECK_TEST_PRIVATE_KEY=
 done
-echo "matrix: ${#chosen[@]} keys, each with and without its test key, passed in $((SECONDS - start)) s"
+cp "$work/${chosen[1]}.pub" "$work/second.pub"
+run_suite "${chosen[0]}" ring "in a ring before ${chosen[1]}, with its test key" 'large|cpu' \
+  -DSIGNCHECK_PUBLIC_KEY="$work/current.pub;$work/second.pub" -DSIGNCHECK_TEST_PRIVATE_KEY="$work/current.key"
+echo "matrix: ${#chosen[@]} keys, each with and without its test key, and a ring of two passed in $((SECONDS - start)) s"

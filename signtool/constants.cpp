@@ -1,11 +1,14 @@
 // SPDX-License-Identifier: ISC
-#include "signtool/dsa_keys.h"
+#include "signtool/constants.h"
+
+#include <openssl/bn.h>
 
 #include <cstdio>
-#include <iterator>
+#include <memory>
 #include <vector>
 
 #include "dsa/public_key.h"
+#include "signtool/bignum.h"
 
 namespace signtool {
 namespace {
@@ -110,11 +113,13 @@ void AppendPublicKeyConstant(std::string& out, const std::string& name, const Ds
   out += "    \"" + KeyId(key) + "\",\n";
   out += "};\n\n";
 }
-
 }  // namespace
 
-std::string FormatConstants(const DsaKey& key, std::string_view origin) {
+std::string FormatConstants(std::span<const DsaKey> keys, std::string_view origin) {
+  static_assert(kMaxCompiledKeys == kMaxRingKeys, "a compiled ring is a ring");
   BnCtx ctx(BN_CTX_new());
+  // The reference path's constants, and kKeyId, are the first key's.
+  const DsaKey& key = keys.front();
   const BIGNUM* p = key.p.get();
   const BIGNUM* q = key.q.get();
   std::string out;
@@ -133,9 +138,19 @@ std::string FormatConstants(const DsaKey& key, std::string_view origin) {
   out += "`; do not edit.\n";
   out += "#include \"dsa/builtin_key.h\"\n";
   out += "#include \"dsa/public_key.h\"\n\n";
-  // The ID goes into a section of its own, kept by the linker even where
-  // nothing refers to it, so that `signtool id PROGRAM` finds it.
-  out += "__attribute__((section(\"" + std::string(kKeyIdSection) + "\"), used, retain))\n";
+  // The IDs go into a section of their own, kept by the linker even where
+  // nothing refers to them, so that `signtool id PROGRAM` finds them.  One
+  // key's ID is kKeyId itself, as in the programs built before rings; with
+  // several, the section holds them all, in order, and kKeyId lies apart.
+  const std::string section_attribute =
+      "__attribute__((section(\"" + std::string(kKeyIdSection) + "\"), used, retain))\n";
+  if (keys.size() == 1) {
+    out += section_attribute;
+  } else {
+    out += section_attribute + "const char kKeyIds[" + std::to_string(keys.size()) + "][17] = {";
+    for (size_t i = 0; i < keys.size(); ++i) out += (i == 0 ? "\"" : ", \"") + KeyId(keys[i]) + "\"";
+    out += "};\n\n";
+  }
   out += "const char kKeyId[17] = \"" + KeyId(key) + "\";\n\n";
 
   // Y_k = y^(2^(40k)) in Montgomery form, as bytes.
@@ -187,14 +202,13 @@ std::string FormatConstants(const DsaKey& key, std::string_view origin) {
   }
   out += "};\n\n";
 
-  // The same keys as PublicKey constants, kCompiledKey0 onwards, and the
-  // ring that holds them in order.
-  const DsaKey* const keys[] = {&key};
+  // Every key as a PublicKey constant, kCompiledKey0 onwards, and the ring
+  // that holds them in the order given.
   out += "namespace {\n\n";
   std::string ring;
-  for (size_t i = 0; i < std::size(keys); ++i) {
+  for (size_t i = 0; i < keys.size(); ++i) {
     const std::string name = "kCompiledKey" + std::to_string(i);
-    AppendPublicKeyConstant(out, name, *keys[i], ctx.get());
+    AppendPublicKeyConstant(out, name, keys[i], ctx.get());
     ring += (i == 0 ? "&" : ", &") + name;
   }
   out += "const PublicKey* const kCompiledKeys[] = {" + ring + "};\n\n";
