@@ -8,8 +8,8 @@
 #include <cstring>
 #include <string>
 
-#include "signcheck/tagged_file_check.h"
 #include "layouts/signature_text.h"
+#include "signcheck/tagged_file_check.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // Every pair of bytes, NUL included, through both pair decoders.

@@ -37,8 +37,8 @@ struct signcheck_result {
   std::string file_name;  // the name the message shows
   std::string mode_word;  // the word an unknown mode was given as
   std::vector<std::string_view> spans;
-  FileContent file;         // lst and url files, read whole
-  std::string signed_data;  // nvl and msg files: the signed pieces
+  FileContent file;                        // lst and url files, read whole
+  std::string signed_data;                 // nvl and msg files: the signed pieces
   const PublicKey* verified_by = nullptr;  // the key of the ring that verified
 };
 

@@ -21,7 +21,9 @@ namespace {
 // is refused before it is read.
 constexpr off_t kLargestKeyFile = 64 * 1024;
 
-[[maybe_unused]] const char* ErrorText(int result, const char* buffer) { return result == 0 ? buffer : "Unknown error"; }
+[[maybe_unused]] const char* ErrorText(int result, const char* buffer) {
+  return result == 0 ? buffer : "Unknown error";
+}
 [[maybe_unused]] const char* ErrorText(const char* result, const char*) { return result; }
 
 int Refuse(signcheck_keyring& ring, int status, const char* name, std::string_view reason, int error = 0) {

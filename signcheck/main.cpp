@@ -5,10 +5,10 @@
 #include <cstdio>
 
 #include "check/check_core.h"
+#include "check/exit_status.h"
 #include "signcheck/lst_file_check.h"
 #include "signcheck/tagged_file_check.h"
 #include "signcheck/url_file_check.h"
-#include "check/exit_status.h"
 
 namespace {
 

@@ -20,8 +20,8 @@
 #include "check/exit_status.h"
 #include "check/file_descriptor.h"
 #include "dsa/public_key.h"
-#include "layouts/signature_text.h"
 #include "hash/sha0.h"
+#include "layouts/signature_text.h"
 
 namespace {
 

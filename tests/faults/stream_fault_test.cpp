@@ -37,8 +37,8 @@ ssize_t ReadPiece(void* cookie, char* buffer, size_t size) {
 testing_support::Outcome CheckStream(Source& source) {
   FILE* stream = fopencookie(&source, "rb", cookie_io_functions_t{ReadPiece, nullptr, nullptr, nullptr});
   EXPECT_NE(stream, nullptr);
-  const testing_support::Outcome outcome =
-      testing_support::Capture([&](FILE* out) { return TaggedStreamCheckSign(stream, "list.nvl", CheckMode::kNvl, out); });
+  const testing_support::Outcome outcome = testing_support::Capture(
+      [&](FILE* out) { return TaggedStreamCheckSign(stream, "list.nvl", CheckMode::kNvl, out); });
   std::fclose(stream);
   return outcome;
 }

@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "tests/nvl/test_support.h"
-#include "signtool/dsa_keys.h"
 #include "hash/sha0.h"
+#include "signtool/dsa_keys.h"
+#include "tests/nvl/test_support.h"
 
 namespace {
 

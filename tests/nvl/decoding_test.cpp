@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "signcheck/tagged_file_check.h"
-#include "layouts/signature_text.h"
 #include "hash/sha0.h"
+#include "layouts/signature_text.h"
+#include "signcheck/tagged_file_check.h"
 
 namespace {
 

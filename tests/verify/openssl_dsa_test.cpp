@@ -12,10 +12,10 @@
 #include <string>
 #include <vector>
 
-#include "tests/verify/bignum_util.h"
-#include "tests/verify/signing_util.h"
 #include "dsa/builtin_key.h"
 #include "dsa/verify.h"
+#include "tests/verify/bignum_util.h"
+#include "tests/verify/signing_util.h"
 
 namespace {
 

@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
+#include "dsa/builtin_key.h"
 #include "tests/verify/bignum_util.h"
 #include "tests/verify/signing_util.h"
-#include "dsa/builtin_key.h"
 
 namespace {
 

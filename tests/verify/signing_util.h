@@ -11,10 +11,10 @@
 #include <string>
 #include <string_view>
 
-#include "tests/verify/bignum_util.h"
-#include "signtool/dsa_keys.h"
-#include "hash/sha0.h"
 #include "dsa/verify.h"
+#include "hash/sha0.h"
+#include "signtool/dsa_keys.h"
+#include "tests/verify/bignum_util.h"
 
 namespace signing {
 
