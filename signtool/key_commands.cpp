@@ -200,8 +200,10 @@ int Constants(const std::vector<std::string>& public_paths) {
     const std::string id = signtool::KeyId(keys[i]);
     const auto same = std::find(ids.begin(), ids.end(), id);
     if (same != ids.end()) {
-      return Fail(path + " is key " + id + ", as " + public_paths[static_cast<size_t>(same - ids.begin())] +
-                  " is: give each key once");
+      std::string message = path;
+      message.append(" is key ").append(id).append(", as ");
+      message.append(public_paths[static_cast<size_t>(same - ids.begin())]).append(" is: give each key once");
+      return Fail(message);
     }
     ids.push_back(id);
     // Name the keys by their file names alone, so the output does not depend

@@ -135,7 +135,9 @@ int SignIntoDirectory(const SignOptions& options) {
     const std::string output = options.output_dir + "/" + name;
     if (name.empty() || name == "." || name == "..") return Fail(input + " does not name a file");
     if (const auto [earlier, added] = input_of_name.emplace(name, &input); !added) {
-      return Fail(*earlier->second + " and " + input + " would both be written to " + output);
+      std::string message = *earlier->second;
+      message.append(" and ").append(input).append(" would both be written to ").append(output);
+      return Fail(message);
     }
     mode_t mode = 0;
     if (!ReplaceableFile(output, inputs, 0666, mode, error)) return Fail(error);
