@@ -23,28 +23,9 @@ set -euo pipefail
 
 mode=$1 tool=$2 build=$3 config=${4:-} key=${5:-}
 
-work=$(mktemp -d "${TMPDIR:-/tmp}/signcheck-install.XXXXXX")
-manifest=$build/install_manifest.txt
-[[ -e $manifest ]] && cp -p "$manifest" "$work/manifest.saved"
-cleanup() {
-  if [[ -e $work/manifest.saved ]]; then
-    cp -p "$work/manifest.saved" "$manifest"
-  else
-    rm -f "$manifest"
-  fi
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-fail() {
-  echo "FAIL: $*" >&2
-  exit 1
-}
-
-# Runs a command with its output in $work/log, shown only if it fails.
-quietly() {
-  "$@" > "$work/log" 2>&1 || { cat "$work/log" >&2; fail "$* failed"; }
-}
+# shellcheck source=tests/install/setup.sh
+source "$(dirname "$0")/setup.sh"
+install_setup "$build" install
 
 # Only the given entries may stand directly in directory $1.
 expect_entries() {

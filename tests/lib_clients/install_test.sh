@@ -16,21 +16,9 @@ cmake=$1 build=$2 config=$3 libdir=$4 source=$5 examples=${6#-}
 for tool in cc:gcc pkg-config:pkgconf; do
   command -v "${tool%:*}" > /dev/null || { echo "SKIP: ${tool%:*} is not installed (apt-get install ${tool#*:})"; exit 77; }
 done
-work=$(mktemp -d "${TMPDIR:-/tmp}/signcheck-lib-install.XXXXXX")
-manifest=$build/install_manifest.txt
-[[ -e $manifest ]] && cp -p "$manifest" "$work/manifest.saved"
-cleanup() {
-  if [[ -e $work/manifest.saved ]]; then cp -p "$work/manifest.saved" "$manifest"; else rm -f "$manifest"; fi
-  rm -rf "$work"
-}
-trap cleanup EXIT
-fail() {
-  echo "FAIL: $*" >&2
-  exit 1
-}
-quietly() {
-  "$@" > "$work/log" 2>&1 || { cat "$work/log" >&2; fail "$* failed"; }
-}
+# shellcheck source=tests/install/setup.sh
+source "$(dirname "$0")/../install/setup.sh"
+install_setup "$build" lib-install
 
 prefix=$work/prefix lib=$work/prefix/$libdir
 config_args=()
