@@ -28,8 +28,9 @@ extern "C" void RemoveAndDie(int signal_number) {
   raise(signal_number);
 }
 
-// Call with signals blocked.
-void SetCleanup(int slot, const std::string& path) {
+// Only with signals blocked, which the BlockSignals argument witnesses: the
+// handler reads the slot, and must never see it half written.
+void SetCleanup(const BlockSignals& /*held*/, int slot, const std::string& path) {
   if (path.size() >= PATH_MAX) return;
   std::memcpy(g_cleanup[slot], path.c_str(), path.size() + 1);
   g_cleanup_set[slot] = 1;
@@ -104,7 +105,7 @@ bool WriteFileAtomically(const std::string& path, std::string_view text, mode_t 
       fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
       if (fd < 0 && errno != EEXIST) break;
     }
-    if (fd >= 0) SetCleanup(0, temp);
+    if (fd >= 0) SetCleanup(blocked, 0, temp);
   }
   if (fd < 0) {
     error = "cannot create " + path + ": " + std::strerror(errno);
@@ -136,7 +137,7 @@ bool WriteFileAtomically(const std::string& path, std::string_view text, mode_t 
       saved = errno;
       temp.clear();
     } else if (replace) {
-      SetCleanup(0, temp);
+      SetCleanup(blocked, 0, temp);
     }
   }
   if (close(fd) != 0 && ok) {
