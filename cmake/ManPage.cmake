@@ -5,7 +5,8 @@
 # page's string Ki, compressed where gzip is given.
 file(READ ${IN} text)
 if(KEY_ID AND text MATCHES "\n\\.ds Ki [^\n]*\n")
-  string(REGEX REPLACE "\n\\.ds Ki [^\n]*\n" "\n.ds Ki ${KEY_ID}\n" text "${text}")
+  string(REPLACE "," ", " key_ids "${KEY_ID}")
+  string(REGEX REPLACE "\n\\.ds Ki [^\n]*\n" "\n.ds Ki ${key_ids}\n" text "${text}")
 endif()
 string(REGEX REPLACE "(\n\\.TH [^\n]*)\"signcheck\"" "\\1\"signcheck ${VERSION}\"" text "${text}")
 if(NOT text MATCHES "\n\\.TH [^\n]*\"signcheck ${VERSION}\"")
