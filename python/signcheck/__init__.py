@@ -189,7 +189,7 @@ def _cuts(result: int) -> tuple[list[int], list[int]] | None:
     starts, sizes = _bounds(result)
     if None in starts:
         return None
-    ends = list(map(add, starts, sizes))  # type: ignore[arg-type]
+    ends = list(map(add, starts, sizes))
     if any(map(lt, starts[1:], ends[:-1])):  # type: ignore[arg-type]
         return None
     return starts, ends  # type: ignore[return-value]
