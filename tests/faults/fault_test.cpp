@@ -186,7 +186,7 @@ TEST_F(UrlFaults, AFaultOnTheMappingEndsWithAnIoErrorUnderAnySignalMask) {
 
   // A NUL in the page left ends the search there: no marker, rather than a
   // fault on the pages after it.
-  path_ = dir_.Write("nul.url", "x" + std::string(1, '\0') + content);
+  path_ = dir_.Write("nul.url", std::string("x\0", 2) + content);
   const ProcessResult nul = Check({{"FAULT_MMAP_TRUNCATE", "4096"}});
   EXPECT_EQ(nul.status, 70);
   EXPECT_EQ(nul.out, "Parse url file " + path_ + "...\nCan`t find signature in url file " + path_ + "\n");
