@@ -40,7 +40,7 @@ expect_entries() {
 # The tree below prefix $1 holds the three programs and their pages, and the
 # programs run from there.
 check_prefix() {
-  local prefix=$1 bin=$1/bin man=$1/share/man/man1 status page version id
+  local prefix=$1 bin=$1/bin man=$1/share/man/man1 status page version ids listed each
   echo "checking $prefix"
 
   version=$("$bin/signtool" --version) || fail "signtool --version failed"
@@ -75,9 +75,8 @@ check_prefix() {
 
   # signtool names the keys compiled into the installed signcheck, one a
   # line, whose public halves are installed under their IDs; signcheck(1)
-  # names the first.
+  # names them all, in that order.
   ids=$("$bin/signtool" id "$bin/signcheck") || fail "signtool id $bin/signcheck failed"
-  id=${ids%%$'\n'*}
   # shellcheck disable=SC2086
   [[ $(cd "$prefix/share/signcheck" && printf '%s\n' * | sort) == "$(printf '%s.pub\n' $ids | sort)" ]] ||
     fail "$prefix/share/signcheck holds: $(ls "$prefix/share/signcheck")"
@@ -86,7 +85,8 @@ check_prefix() {
   done
   page=$man/signcheck.1
   [[ -f $page ]] && cat "$page" > "$work/page.1" || gzip -dc "$page.gz" > "$work/page.1"
-  grep -qx "\.ds Ki $id" "$work/page.1" || fail "signcheck(1) does not name the key $id"
+  listed=$(printf '%s, ' $ids)
+  grep -qx "\.ds Ki ${listed%, }" "$work/page.1" || fail "signcheck(1) does not name the keys ${listed%, }"
 
   if [[ -n $key ]]; then
     # The installed signtool signs and the installed signcheck accepts.
