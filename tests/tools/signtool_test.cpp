@@ -22,7 +22,6 @@
 #include <iterator>
 #include <map>
 #include <random>
-#include <regex>
 #include <set>
 #include <string>
 #include <vector>
@@ -328,8 +327,9 @@ TEST_F(Signtool, KeygenMakesASoundKey) {
   };
   const std::string alone = RunSigntool(dir_, {"constants", kPublicKey}).out;
   EXPECT_EQ(public_key_constant(ring.out, 0), public_key_constant(constants.out, 0));
-  EXPECT_EQ(public_key_constant(ring.out, 1),
-            std::regex_replace(public_key_constant(alone, 0), std::regex("kCompiledKey0"), "kCompiledKey1"));
+  std::string renamed = public_key_constant(alone, 0);
+  if (const size_t at = renamed.find("kCompiledKey0"); at != std::string::npos) renamed[at + 12] = '1';
+  EXPECT_EQ(public_key_constant(ring.out, 1), renamed);
   EXPECT_NE(public_key_constant(ring.out, 1), "");
   EXPECT_NE(ring.out.find("const PublicKey* const kCompiledKeys[] = {&kCompiledKey0, &kCompiledKey1};\n"),
             std::string::npos);
