@@ -127,7 +127,7 @@ TEST(TaggedListTest, LongLinesArriveInPiecesOf1022Bytes) {
 TEST(TaggedListTest, LongLinesReadFromAFileAsFromMemory) {
   SKIP_WITHOUT_TEST_KEY();
   const testing_support::TempDir dir;
-  for (const size_t length : {1021, 1022, 1023, 1024, 1025, 2044}) {
+  for (const size_t length : {1021u, 1022u, 1023u, 1024u, 1025u, 2044u}) {
     // A line of length bytes with its CR LF: only its first piece, at most
     // 1022 bytes, is tagged, so only that is signed.
     const std::string line = "url=" + std::string(length - 6, 'a') + "\r\n";
