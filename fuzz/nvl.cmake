@@ -6,4 +6,5 @@ foreach(check tagged lst url)
 endforeach()
 fuzz_target(fuzz_decode ${CMAKE_CURRENT_SOURCE_DIR}/decode.cpp signcheck_checks)
 # The library's buffer call, against the same stand-in.
-fuzz_target(fuzz_lib ${CMAKE_CURRENT_SOURCE_DIR}/lib.cpp ${CMAKE_CURRENT_SOURCE_DIR}/fast_verify.cpp signcheck_lib)
+fuzz_target(fuzz_lib ${CMAKE_CURRENT_SOURCE_DIR}/lib.cpp ${CMAKE_CURRENT_SOURCE_DIR}/fast_verify.cpp signcheck_lib
+            signcheck_checks)
