@@ -68,7 +68,7 @@ class StreamSink final : public MessageSink {
 }  // namespace
 
 void ComposeMessage(const CheckReport& report, const char* file_name, const char* mode_word, MessageSink& sink) {
-  char error_buffer[256];
+  ErrorTextBuffer error_buffer;
   for (const char* at = MessageFormat(report.message); *at != '\0';) {
     const char* literal_end = at;
     while (*literal_end != '\0' && static_cast<unsigned char>(*literal_end) > '\5') {
@@ -81,9 +81,7 @@ void ComposeMessage(const CheckReport& report, const char* file_name, const char
     }
     switch (*at++) {
       case '\1': sink.Append(file_name); break;
-      case '\2':
-        sink.Append(ErrorText(strerror_r(report.error, error_buffer, sizeof error_buffer), error_buffer));
-        break;
+      case '\2': sink.Append(SystemErrorText(report.error, error_buffer)); break;
       case '\3': {
         const std::string_view text = report.signature_text;
         sink.Append(text.substr(0, std::min(text.find('\0'), text.size())));
@@ -93,6 +91,10 @@ void ComposeMessage(const CheckReport& report, const char* file_name, const char
       default: sink.Append(mode_word); break;
     }
   }
+}
+
+const char* SystemErrorText(int error, ErrorTextBuffer& buffer) {
+  return ErrorText(strerror_r(error, buffer, sizeof buffer), buffer);
 }
 
 void PrintMessage(FILE* out, const CheckReport& report, const char* file_name, const char* mode_word) {

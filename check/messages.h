@@ -21,5 +21,10 @@ class MessageSink {
 };
 void ComposeMessage(const CheckReport& report, const char* file_name, const char* mode_word, MessageSink& sink);
 
+// The system's text for error, as strerror gives it but thread-safe: in
+// buffer, or a constant text.
+using ErrorTextBuffer = char[256];
+const char* SystemErrorText(int error, ErrorTextBuffer& buffer);
+
 // ComposeMessage onto a stream.
 void PrintMessage(FILE* out, const CheckReport& report, const char* file_name, const char* mode_word = "");

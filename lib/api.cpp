@@ -61,7 +61,11 @@ KeyRing KeysOf(const signcheck_keyring* ring) {
   if (ring == nullptr) {
     return CompiledKeyRing();
   }
-  ring->used.store(true, std::memory_order_release);
+  // Written once: every later check only reads the flag, so threads that
+  // share the ring do not contend for its cache line.
+  if (!ring->used.load(std::memory_order_relaxed)) {
+    ring->used.store(true, std::memory_order_release);
+  }
   return ring->View();
 }
 

@@ -12,6 +12,7 @@
 #include <new>
 
 #include "check/file_descriptor.h"
+#include "check/messages.h"
 #include "dsa/key_loader.h"
 #include "lib/signcheck.h"
 
@@ -21,11 +22,6 @@ namespace {
 // is refused before it is read.
 constexpr off_t kLargestKeyFile = 64 * 1024;
 
-[[maybe_unused]] const char* ErrorText(int result, const char* buffer) {
-  return result == 0 ? buffer : "Unknown error";
-}
-[[maybe_unused]] const char* ErrorText(const char* result, const char*) { return result; }
-
 int Refuse(signcheck_keyring& ring, int status, const char* name, std::string_view reason, int error = 0) {
   ring.message.assign("key file ").append(name).append(": ").append(reason).append("\n");
   ring.error = error;
@@ -33,8 +29,8 @@ int Refuse(signcheck_keyring& ring, int status, const char* name, std::string_vi
 }
 
 int RefuseSystem(signcheck_keyring& ring, const char* name, const char* what, int error) {
-  char buffer[256];
-  const std::string reason = std::string(what) + ": " + ErrorText(strerror_r(error, buffer, sizeof buffer), buffer);
+  ErrorTextBuffer buffer;
+  const std::string reason = std::string(what) + ": " + SystemErrorText(error, buffer);
   return Refuse(ring, SIGNCHECK_IO_ERROR, name, reason, error);
 }
 

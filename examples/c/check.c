@@ -52,9 +52,15 @@ int main(int argc, char** argv) {
       status = SIGNCHECK_IO_ERROR;
     }
   } else {
-    char message[4096];
-    signcheck_result_message(result, message, sizeof message);
-    fputs(message, stderr);
+    /* The message can be as long as the signature text it quotes: size the
+     * buffer from its length. */
+    size_t length = signcheck_result_message(result, NULL, 0);
+    char* message = malloc(length + 1);
+    if (message != NULL) {
+      signcheck_result_message(result, message, length + 1);
+      fputs(message, stderr);
+      free(message);
+    }
   }
   signcheck_result_free(result);
   signcheck_keyring_free(ring);
