@@ -8,15 +8,14 @@
 
 #include "dsa/public_key.h"
 
-// Cuts the 20-byte exponent (least significant byte first) into
-// kExponentPieces pieces of kPieceBits bits and each piece into sliding
-// windows of at most kWindowBits bits with a set lowest bit.  digits[i] is
-// (window value - 1) / 2 where a window's lowest bit is bit i, otherwise -1,
-// so the windows' values times 2^i add up to the exponent.
-void recode_exponent(const uint8_t* exponent, int8_t digits[160]);
+// Reads the 20-byte exponent (least significant byte first) as the comb of
+// dsa/public_key.h: digits[kCombColumns * j + c] is the digit of column c of
+// block j, each bit i of it the exponent's bit kCombRowBits * i +
+// kCombColumns * j + c.  0 means no product for that column.
+void comb_digits(const uint8_t* exponent, uint8_t digits[kCombBlocks * kCombColumns]);
 
 // acc (32 limbs) = g^exp1 * y^exp2 * 2^512 mod p, below 2^512 but possibly
-// not below p, from g's and y's power tables; exponents as recode_exponent
+// not below p, from g's and y's power tables; exponents as comb_digits
 // takes them, p odd with factor_p = -p^-1 mod 2^16.  Both exponents zero give
 // 0, as mont_multi_exp does.  acc may alias neither table.
 void mont_multi_exp_powers(Limb* acc, const uint8_t* exp1, const PowerTable& powers1, const uint8_t* exp2,

@@ -13,16 +13,24 @@
 #include "dsa/limbs.h"
 #include "hash/sha0.h"
 
-// A 160-bit exponent is cut into kExponentPieces pieces of kPieceBits bits,
-// each scanned with sliding windows of at most kWindowBits bits.  Entry
-// kPowersPerPiece * k + j of a power table is B_k^(2j + 1) * 2^512 mod p,
-// below 2^512, where B_k = base^(2^(kPieceBits * k)).
-inline constexpr int kExponentPieces = 8;
-inline constexpr int kPieceBits = 20;
-inline constexpr int kWindowBits = 5;
-inline constexpr int kPowersPerPiece = 1 << (kWindowBits - 1);
-inline constexpr int kPowerTableEntries = kExponentPieces * kPowersPerPiece;
-static_assert(kExponentPieces * kPieceBits == 160, "the pieces cover the exponent exactly");
+// A 160-bit exponent is read as a comb: kCombRows rows of kCombRowBits bits
+// (row i holds bits kCombRowBits * i up), each row cut into kCombBlocks
+// blocks of kCombColumns bits.  Column c of block j gathers bit c of that
+// block from every row into a digit d of kCombRows bits, and entry
+// kCombDigits * j + d - 1 of a power table (d from 1) is the product of
+// base^(2^(kCombRowBits * i + kCombColumns * j)) over the rows i whose bit
+// is set in d, times 2^512, mod p, fully reduced.  One exponentiation then
+// takes kCombColumns - 1 squarings and at most one product per column and
+// block for each exponent: 9 and 40 here, against 19 and 58 on average for
+// sliding windows over 16 KiB tables.  Each table is 510 entries of 64
+// bytes (32,640 bytes), a key two of them.
+inline constexpr int kCombRows = 8;
+inline constexpr int kCombBlocks = 2;
+inline constexpr int kCombColumns = 10;
+inline constexpr int kCombRowBits = kCombBlocks * kCombColumns;
+inline constexpr int kCombDigits = (1 << kCombRows) - 1;
+inline constexpr int kPowerTableEntries = kCombBlocks * kCombDigits;
+static_assert(kCombRows * kCombRowBits == 160, "the rows cover the exponent exactly");
 
 inline constexpr int kPLimbs = 32;
 inline constexpr int kQLimbs = 10;
