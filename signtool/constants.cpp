@@ -65,22 +65,30 @@ Bn PowerOfTwoMod(int exponent, const BIGNUM* n, BN_CTX* ctx) {
   return value;
 }
 
-// The rows of a PowerTable for base (dsa/public_key.h): entry
-// kPowersPerPiece * k + j is B_k^(2j + 1) in Montgomery form, fully reduced,
-// with B_k = base^(2^(kPieceBits * k)).
+// The entries of a PowerTable for base (dsa/public_key.h): entry
+// kCombDigits * j + d - 1 is the product of base^(2^(kCombRowBits * i +
+// kCombColumns * j)) over the bits i set in d, in Montgomery form, fully
+// reduced.
 void AppendPowerTable(std::string& out, const BIGNUM* base, const BIGNUM* p, BN_CTX* ctx) {
-  Bn piece_base = CopyBn(base), square = NewBn(), odd_power = NewBn();
+  std::vector<Bn> power;  // power[kCombBlocks * i + j], the factor of bit i in block j
+  power.push_back(CopyBn(base));
+  for (int k = 1; k < kCombRows * kCombBlocks; ++k) {
+    power.push_back(CopyBn(power.back().get()));
+    for (int s = 0; s < kCombColumns; ++s) BN_mod_sqr(power.back().get(), power.back().get(), p, ctx);
+  }
   out += "    {\n";
-  for (int k = 0; k < kExponentPieces; ++k) {
-    BN_mod_sqr(square.get(), piece_base.get(), p, ctx);
-    BN_copy(odd_power.get(), piece_base.get());
-    for (int j = 0; j < kPowersPerPiece; ++j) {
+  for (int j = 0; j < kCombBlocks; ++j) {
+    std::vector<Bn> entries;  // entries[d - 1] for digit d
+    for (int d = 1; d <= kCombDigits; ++d) {
+      const int low_bit = __builtin_ctz(static_cast<unsigned>(d));
+      const BIGNUM* factor = power[static_cast<size_t>(kCombBlocks * low_bit + j)].get();
+      const int rest = d & (d - 1);
+      entries.push_back(CopyBn(factor));
+      if (rest != 0) BN_mod_mul(entries.back().get(), entries[static_cast<size_t>(rest - 1)].get(), factor, p, ctx);
       out += "        {\n";
-      AppendLimbArray(out, MontgomeryForm(odd_power.get(), p, ctx).get(), kPLimbs, "            ");
+      AppendLimbArray(out, MontgomeryForm(entries.back().get(), p, ctx).get(), kPLimbs, "            ");
       out += "        },\n";
-      BN_mod_mul(odd_power.get(), odd_power.get(), square.get(), p, ctx);
     }
-    for (int s = 0; s < kPieceBits; ++s) BN_mod_sqr(piece_base.get(), piece_base.get(), p, ctx);
   }
   out += "    },\n";
 }
