@@ -21,9 +21,8 @@ inline constexpr std::string_view kKeyIdSection = ".signcheck_key_id";
 // The most keys one build compiles in (kMaxRingKeys of dsa/public_key.h).
 inline constexpr size_t kMaxCompiledKeys = 8;
 
-// The C++ source of the IDs, and of kKeyId, kVerifyKey and every domain
-// constant of the first key (the single-key entry points use those), then
-// each key as a PublicKey, kCompiledKey0 onwards, and CompiledKeyRing() over
+// The C++ source of the IDs, and of kKeyId (the first key's), then each key
+// as a PublicKey, kCompiledKey0 onwards, and CompiledKeyRing() over
 // them in order.  keys holds 1 to kMaxCompiledKeys keys.  origin goes into a
 // comment with every byte outside printable ASCII, and the backslash,
 // written as \xNN, so that no name can end the comment.

@@ -28,7 +28,7 @@
 
 #include "dsa/builtin_key.h"
 #include "dsa/public_key.h"
-#include "dsa/verify.h"
+#include "dsa/reference.h"
 #include "signtool/dsa_keys.h"
 #include "tests/verify/bignum_util.h"
 #include "tests/verify/signing_util.h"
@@ -177,45 +177,38 @@ Bn Number(const std::vector<unsigned>& digits, size_t first, size_t count, int w
   return n;
 }
 
-// Every relation between a key and the constants generated from it.
+// Every relation between a key and the first PublicKey constant generated
+// from it: the domain, its factors and constants, and each power table entry.
 void ExpectConstantsMatchKey(const std::string& source, const signtool::DsaKey& key) {
   BnCtx ctx = NewCtx();
   const BIGNUM *p = key.p.get(), *q = key.q.get();
-  const auto verify_key = Literals(source, "kVerifyKey");
-  const auto prime_p = Literals(source, "kPrimeP");
-  const auto prime_q = Literals(source, "kPrimeQ");
-  const auto factor_p = Literals(source, "kFactorP");
-  const auto factor_q = Literals(source, "kFactorQ");
-  const auto qr_squared = Literals(source, "kQRSquared");
-  const auto correction = Literals(source, "kQCorrection");
-  const auto base_table = Literals(source, "kBaseTable");
-  ASSERT_EQ(verify_key.size(), 256u);
-  ASSERT_EQ(prime_p.size(), 32u);
-  ASSERT_EQ(prime_q.size(), 10u);
-  ASSERT_EQ(factor_p.size(), 1u);
-  ASSERT_EQ(factor_q.size(), 1u);
-  ASSERT_EQ(qr_squared.size(), 10u);
-  ASSERT_EQ(correction.size(), 10u);
-  ASSERT_EQ(base_table.size(), 64u * 32u);
-
-  EXPECT_TRUE(Equal(Number(prime_p, 0, 32, 16).get(), p));
-  EXPECT_TRUE(Equal(Number(prime_q, 0, 10, 16).get(), q));
+  const auto values = Literals(source, "kCompiledKey0");
+  constexpr size_t kTable = size_t{kPowerTableEntries} * kPLimbs;
+  ASSERT_EQ(values.size(), 32u + 10u + 2u + 10u + 10u + 2 * kTable);
+  EXPECT_TRUE(Equal(Number(values, 0, 32, 16).get(), p));
+  EXPECT_TRUE(Equal(Number(values, 32, 10, 16).get(), q));
   // factor * m = -1 (mod 2^16)
-  EXPECT_EQ((factor_p[0] * BN_get_word(Mod(p, Word(0x10000).get(), ctx.get()).get())) & 0xFFFF, 0xFFFFu);
-  EXPECT_EQ((factor_q[0] * BN_get_word(Mod(q, Word(0x10000).get(), ctx.get()).get())) & 0xFFFF, 0xFFFFu);
-  EXPECT_TRUE(Equal(Number(qr_squared, 0, 10, 16).get(), Mod(PowerOfTwo(320).get(), q, ctx.get()).get()));
-  EXPECT_TRUE(Equal(Number(correction, 0, 10, 16).get(), Mod(PowerOfTwo(672).get(), q, ctx.get()).get()));
+  EXPECT_EQ((values[42] * BN_get_word(Mod(p, Word(0x10000).get(), ctx.get()).get())) & 0xFFFF, 0xFFFFu);
+  EXPECT_EQ((values[43] * BN_get_word(Mod(q, Word(0x10000).get(), ctx.get()).get())) & 0xFFFF, 0xFFFFu);
+  EXPECT_TRUE(Equal(Number(values, 44, 10, 16).get(), Mod(PowerOfTwo(320).get(), q, ctx.get()).get()));
+  EXPECT_TRUE(Equal(Number(values, 54, 10, 16).get(), Mod(PowerOfTwo(672).get(), q, ctx.get()).get()));
 
-  for (int k = 0; k < 4; ++k) {
-    Bn entry = Number(verify_key, 64 * static_cast<size_t>(k), 64, 8);
-    Bn expected = MontForm(ModSquarings(key.y.get(), 40 * k, p, ctx.get()).get(), p, ctx.get());
-    EXPECT_TRUE(Congruent(entry.get(), expected.get(), p, ctx.get())) << "Y" << k;
-    Bn g_k = ModSquarings(key.g.get(), 40 * k, p, ctx.get());
-    for (int j = 0; j < 16; ++j) {
-      Bn table_entry = Number(base_table, 32 * static_cast<size_t>(16 * k + j), 32, 16);
-      Bn power = ModExp(g_k.get(), Word(static_cast<unsigned long>(2 * j + 1)).get(), p, ctx.get());
-      EXPECT_TRUE(Congruent(table_entry.get(), MontForm(power.get(), p, ctx.get()).get(), p, ctx.get()))
-          << "entry " << 16 * k + j;
+  // Entry kCombDigits * j + d - 1: the product over the bits i of d of
+  // base^(2^(kCombRowBits * i + kCombColumns * j)), in Montgomery form.
+  for (const auto& [base, first] : {std::pair{key.g.get(), size_t{64}}, std::pair{key.y.get(), 64 + kTable}}) {
+    for (int j = 0; j < kCombBlocks; ++j) {
+      for (int d = 1; d <= kCombDigits; ++d) {
+        Bn power = Word(1);
+        for (int i = 0; i < kCombRows; ++i) {
+          if ((d >> i & 1) == 0) continue;
+          const Bn factor = ModSquarings(base, kCombRowBits * i + kCombColumns * j, p, ctx.get());
+          BN_mod_mul(power.get(), power.get(), factor.get(), p, ctx.get());
+        }
+        const size_t entry = static_cast<size_t>(kCombDigits * j + d - 1);
+        EXPECT_TRUE(Equal(Number(values, first + kPLimbs * entry, kPLimbs, 16).get(),
+                          MontForm(power.get(), p, ctx.get()).get()))
+            << "entry " << entry;
+      }
     }
   }
 }
