@@ -66,6 +66,3 @@ int VerifyDigestWithKey(const PublicKey& key, const uint8_t* signature, const Sh
 // -1 when none does (an empty ring included).  The digest is computed once,
 // by the caller; each key tried costs one verification.
 int VerifyDigestWithRing(KeyRing ring, const uint8_t* signature, const Sha0Context& context);
-
-// The keys compiled into this build, in the order they were given.
-KeyRing CompiledKeyRing();

@@ -68,21 +68,3 @@ int CompareWithR(const DsaDomain& domain, Limb* acc, const Limb* r) {
   if (limbs_compare(acc, domain.q, kQLimbs) >= 0) limbs_sub(acc, domain.q, kQLimbs);
   return limbs_compare(acc, r, kQLimbs) == 0 ? kVerifyOk : kVerifyMismatch;
 }
-
-int VerifyDigestSignatureInDomain(const DsaDomain& domain, const uint16_t (*base_table)[32], const uint8_t* key,
-                                  const uint8_t* signature, const Sha0Context& context) {
-  VerifyScalars scalars;
-  if (const int code = PrepareScalars(domain, signature, context, scalars)) return code;
-
-  // Entries 2k and 2k + 1: Y_k and its cube, y^(2^(40k)) and y^(3 * 2^(40k)).
-  Limb key_table[8][kPLimbs] = {};
-  for (int k = 0; k < 4; ++k) {
-    limbs_from_bytes(key + 64 * k, key_table[2 * k], 64);
-    mont_mul(key_table[2 * k], key_table[2 * k], key_table[2 * k + 1], domain.p, domain.factor_p, kPLimbs);
-    mont_mul(key_table[2 * k], key_table[2 * k + 1], key_table[2 * k + 1], domain.p, domain.factor_p, kPLimbs);
-  }
-
-  Limb acc[kPLimbs] = {};
-  mont_multi_exp(acc, scalars.u1, base_table, key_table, scalars.u2, domain.p, domain.factor_p);
-  return CompareWithR(domain, acc, scalars.r);
-}

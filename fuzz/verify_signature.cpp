@@ -5,7 +5,7 @@
 #include <cstdint>
 
 #include "dsa/builtin_key.h"
-#include "dsa/verify.h"
+#include "dsa/reference.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < kSignatureSize) return 0;

@@ -5,7 +5,7 @@
 
 #include "check/check_core.h"
 #include "check/exit_status.h"
-#include "dsa/public_key.h"
+#include "dsa/builtin_key.h"
 
 int LstContentCheckSign(std::string_view content, const char* file_name, FILE* out) {
   std::string_view region;

@@ -11,7 +11,7 @@
 
 #include "check/check_core.h"
 #include "check/exit_status.h"
-#include "dsa/public_key.h"
+#include "dsa/builtin_key.h"
 
 namespace {
 

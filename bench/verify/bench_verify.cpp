@@ -19,7 +19,7 @@
 #include "dsa/key_loader.h"
 #include "dsa/limbs_paths.h"
 #include "dsa/public_key.h"
-#include "dsa/verify.h"
+#include "dsa/reference.h"
 #include "hash/sha0_paths.h"
 #include "hash/sha256_compress.h"
 #include "signtool/dsa_keys.h"

@@ -19,6 +19,7 @@
 #include "cpu/variant.h"
 #include "dsa/builtin_key.h"
 #include "dsa/limbs_paths.h"
+#include "dsa/reference.h"
 #include "tests/verify/bignum_util.h"
 
 namespace {

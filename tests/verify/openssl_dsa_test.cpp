@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "dsa/builtin_key.h"
-#include "dsa/verify.h"
+#include "dsa/reference.h"
 #include "tests/verify/bignum_util.h"
 #include "tests/verify/signing_util.h"
 

@@ -19,7 +19,7 @@
 #include "dsa/builtin_key.h"
 #include "dsa/key_loader.h"
 #include "dsa/public_key.h"
-#include "dsa/verify.h"
+#include "dsa/reference.h"
 #include "tests/verify/bignum_util.h"
 #include "tests/verify/signing_util.h"
 

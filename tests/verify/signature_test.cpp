@@ -2,7 +2,7 @@
 // Signature verification against the built-in key: signatures made with the
 // development private key verify, every change of data or signature fails,
 // each result code on its range case, and unreduced key and table entries.
-#include "dsa/verify.h"
+#include "dsa/reference.h"
 
 #include <gtest/gtest.h>
 
