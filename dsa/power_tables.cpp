@@ -12,15 +12,33 @@ void ReduceOnce(Limb* a, const Limb* p) {
   if (limbs_compare(a, p, kPLimbs) >= 0) limbs_sub(a, p, kPLimbs);
 }
 
+// The 8 x 8 bit matrix whose byte i is row i, transposed: bit i of
+// columns[c] is bit c of byte i.  Three exchanges of blocks across the
+// diagonal, as in Hacker's Delight.
+void TransposeBits(uint64_t x, uint8_t columns[8]) {
+  x = (x & 0xAA55AA55AA55AA55) | ((x & 0x00AA00AA00AA00AA) << 7) | ((x >> 7) & 0x00AA00AA00AA00AA);
+  x = (x & 0xCCCC3333CCCC3333) | ((x & 0x0000CCCC0000CCCC) << 14) | ((x >> 14) & 0x0000CCCC0000CCCC);
+  x = (x & 0xF0F0F0F00F0F0F0F) | ((x & 0x00000000F0F0F0F0) << 28) | ((x >> 28) & 0x00000000F0F0F0F0);
+  for (int c = 0; c < 8; ++c) columns[c] = static_cast<uint8_t>(x >> (8 * c));
+}
+
 }  // namespace
 
 void comb_digits(const uint8_t* exponent, uint8_t digits[kColumnsPerExponent]) {
-  std::memset(digits, 0, kColumnsPerExponent);
+  static_assert(kCombRows == 8 && kColumnsPerExponent <= 24, "one byte a row in each group of 8 columns");
+  uint64_t rows[kCombRows];
   for (int row = 0; row < kCombRows; ++row) {
-    for (int column = 0; column < kColumnsPerExponent; ++column) {
-      const int bit = kCombRowBits * row + column;
-      digits[column] = static_cast<uint8_t>(digits[column] | ((exponent[bit / 8] >> (bit % 8)) & 1) << row);
-    }
+    const int first = kCombRowBits * row;  // 20 bits from bit `first` up: within 4 bytes from first / 8
+    uint32_t window = 0;
+    for (int i = 3; i >= 0; --i) window = window << 8 | (first / 8 + i < 20 ? exponent[first / 8 + i] : 0u);
+    rows[row] = (window >> (first % 8)) & ((1u << kCombRowBits) - 1);
+  }
+  for (int group = 0; 8 * group < kColumnsPerExponent; ++group) {
+    uint64_t matrix = 0;  // byte i: columns 8 * group .. + 7 of row i
+    for (int row = 0; row < kCombRows; ++row) matrix |= (rows[row] >> (8 * group) & 0xFF) << (8 * row);
+    uint8_t columns[8];
+    TransposeBits(matrix, columns);
+    for (int c = 0; c < 8 && 8 * group + c < kColumnsPerExponent; ++c) digits[8 * group + c] = columns[c];
   }
 }
 
