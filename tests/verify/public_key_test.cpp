@@ -18,6 +18,7 @@
 
 #include "dsa/builtin_key.h"
 #include "dsa/key_loader.h"
+#include "dsa/power_tables.h"
 #include "dsa/public_key.h"
 #include "dsa/reference.h"
 #include "tests/verify/bignum_util.h"
@@ -128,6 +129,44 @@ TEST(KeyPath, SameVerdictAsReferenceAndOpenSsl) {
       accepted += fast == kVerifyOk;
     }
     EXPECT_GE(accepted, 20) << "key " << k;
+  }
+}
+
+// The comb exponentiation on its own, against OpenSSL's, on exponents whose
+// bits sit where the rows and blocks meet, at both ends, and all set.
+TEST(KeyPath, CombExponentiationMatchesOpenSsl) {
+  struct Row {
+    const char* name;
+    std::vector<int> bits1, bits2;  // the set bits of each exponent; {-1}: all 160
+  };
+  const Row rows[] = {
+      {"g alone", {0, 77}, {}},
+      {"y alone", {}, {5, 159}},
+      {"lowest bits", {0}, {0}},
+      {"highest bits", {159}, {159}},
+      {"row ends", {19, 20, 39, 40, 139, 140}, {19, 20, 119, 120}},
+      {"block ends", {9, 10, 29, 30, 149, 150}, {9, 10, 69, 70}},
+      {"one column in every row", {4, 24, 44, 64, 84, 104, 124, 144}, {15, 35, 55, 75, 95, 115, 135, 155}},
+      {"all bits", {-1}, {-1}},
+  };
+  BnCtx ctx = NewCtx();
+  const KeyUnderTest& key = *Keys()[0];
+  const BIGNUM* p = key.dsa.p.get();
+  for (const Row& row : rows) {
+    uint8_t exp1[20] = {}, exp2[20] = {};
+    for (const auto& [bits, exp] : {std::pair{&row.bits1, exp1}, std::pair{&row.bits2, exp2}}) {
+      for (const int bit : *bits) {
+        if (bit < 0) std::memset(exp, 0xFF, 20);
+        if (bit >= 0) exp[bit / 8] = static_cast<uint8_t>(exp[bit / 8] | 1 << bit % 8);
+      }
+    }
+    Limb acc[kPLimbs];
+    mont_multi_exp_powers(acc, exp1, key.loaded->generator_powers, exp2, key.loaded->key_powers, key.loaded->domain.p,
+                          key.loaded->domain.factor_p);
+    const Bn expected = ModMul(ModExp(key.dsa.g.get(), FromBytes(exp1, 20).get(), p, ctx.get()).get(),
+                               ModExp(key.dsa.y.get(), FromBytes(exp2, 20).get(), p, ctx.get()).get(), p, ctx.get());
+    EXPECT_TRUE(Congruent(FromLimbs(acc, kPLimbs).get(), MontForm(expected.get(), p, ctx.get()).get(), p, ctx.get()))
+        << row.name;
   }
 }
 
