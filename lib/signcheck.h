@@ -83,7 +83,9 @@ SIGNCHECK_API int signcheck_check_buffer(signcheck_result* result, const char* m
  * signed lines kept in the result; lst and url whole into the result, in
  * reads no larger than the size the file had when opened, so that a file
  * that shrinks meanwhile ends in SIGNCHECK_IO_ERROR ("unexpected EOF for
- * file NAME"), never in a signal.  The spans point into the result's copy.
+ * file NAME"), never in a signal.  The spans point into the result's one
+ * copy, where they lie in file order: the bytes from the first span's start
+ * to the last one's end may be read at once.
  * A failure to open, examine or read the file gives signcheck's message for
  * it; where signcheck, mapping a url file, would name mmap, the library names
  * what failed instead: "empty file NAME" for a file of 0 bytes, and the
