@@ -166,4 +166,8 @@ int signcheck_keyring_errno(const signcheck_keyring* ring) { return ring == null
 
 size_t signcheck_keyring_size(const signcheck_keyring* ring) { return ring == nullptr ? 0 : ring->keys.size(); }
 
+const char* signcheck_keyring_key_id(const signcheck_keyring* ring, size_t index) {
+  return ring == nullptr || index >= ring->keys.size() ? nullptr : ring->keys[index]->id;
+}
+
 }  // extern "C"

@@ -83,7 +83,9 @@ SIGNCHECK_API int signcheck_check_buffer(signcheck_result* result, const char* m
  * signed lines kept in the result; lst and url whole into the result, in
  * reads no larger than the size the file had when opened, so that a file
  * that shrinks meanwhile ends in SIGNCHECK_IO_ERROR ("unexpected EOF for
- * file NAME"), never in a signal.  The spans point into the result's copy.
+ * file NAME"), never in a signal.  The spans point into the result's one
+ * copy, where they lie in file order: the bytes from the first span's start
+ * to the last one's end may be read at once.
  * A failure to open, examine or read the file gives signcheck's message for
  * it; where signcheck, mapping a url file, would name mmap, the library names
  * what failed instead: "empty file NAME" for a file of 0 bytes, and the
@@ -172,6 +174,11 @@ SIGNCHECK_API int signcheck_keyring_errno(const signcheck_keyring* ring);
 
 /* The number of keys in ring. */
 SIGNCHECK_API size_t signcheck_keyring_size(const signcheck_keyring* ring);
+
+/* The ID of the ring's key index, in the order the keys were added (as
+ * signtool id prints it, valid until the ring is freed), or NULL when index
+ * is the number of keys or above. */
+SIGNCHECK_API const char* signcheck_keyring_key_id(const signcheck_keyring* ring, size_t index);
 
 /* Releases the ring; NULL is allowed.  No check may be using it. */
 SIGNCHECK_API void signcheck_keyring_free(signcheck_keyring* ring);

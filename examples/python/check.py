@@ -1,20 +1,26 @@
 #!/usr/bin/env python3
 # SPDX-License-Identifier: ISC
-"""check.py MODE FILE [--key PUBLIC_KEY]...: prints the bytes FILE's signature
-covers and exits with signcheck's status; a failure's message goes to stderr."""
+"""check.py [--key PUBLIC_KEY]... MODE FILE: prints the bytes FILE's signature
+covers and exits with signcheck's status; a failure's message goes to stderr.
+With --key (repeatable) the file must verify under one of those keys instead
+of the library's compiled-in ones."""
 import sys
 
 import signcheck
 
 args = sys.argv[1:]
-keys = [args.pop(i + 1) for i in range(len(args) - 2, -1, -1) if args[i] == "--key"]
-args = [arg for arg in args if arg != "--key"]
+keys = []
+while "--key" in args[:-1]:
+    at = args.index("--key")
+    keys.append(args.pop(at + 1))
+    del args[at]
 if len(args) != 2:
-    sys.stderr.write("usage: check.py MODE FILE [--key PUBLIC_KEY]...\n")
+    sys.stderr.write("usage: check.py [--key PUBLIC_KEY]... MODE FILE\n")
     sys.exit(64)
 try:
-    spans = signcheck.check_file(*args, keys=signcheck.Keyring(reversed(keys)) if keys else None)
-except (signcheck.Error, OSError) as error:
-    print(getattr(error, "message", None) or error.strerror or error, file=sys.stderr)
-    sys.exit(getattr(error, "status", 74))
+    ring = signcheck.Keyring(keys) if keys else None
+    spans = signcheck.check_file(args[0], args[1], keys=ring)
+except signcheck.Error as error:  # ReadError, a missing file, among them
+    print(error.message, file=sys.stderr)
+    sys.exit(error.status)
 sys.stdout.buffer.write(b"".join(spans))

@@ -3,48 +3,63 @@
 libsigncheck and hands back only the bytes the signature covers.
 
     >>> import signcheck
-    >>> for entry in signcheck.check_file("nvl", "mirrors.nvl"):
+    >>> entries = signcheck.check_file("nvl", "mirrors.nvl")
+    >>> for entry in entries:
     ...     print(entry.decode().rstrip())
+    >>> entries.key_id                       # the key that verified them
+    '0123456789abcdef'
 
 The modes are those of signcheck: ``nvl`` (update locations), ``msg``
 (messages), ``lst`` (update lists) and ``url`` (URL lists), matched on
-their first three letters in any letter case.  A check accepts the key
-compiled into the library (its ID is ``key_id()``), or the keys of a
-``Keyring`` loaded from public key files.
+their first three letters in any letter case.  A check accepts the keys
+compiled into the library (``key_id()`` is the first one's ID), or the
+keys of a ``Keyring`` loaded from public key files.
 
-Every failure raises: ``SignatureError`` (status 70) for a missing or
-wrong signature, ``NoEntriesError`` (65) for a signed list without entries,
-``UsageError`` (64, also a ``ValueError``) for an unknown mode or a key ring
-without keys, and ``OSError`` (74) when the file cannot be read.  Arguments
-of the wrong type raise ``TypeError`` before the library is called.
+Every failure raises a ``signcheck.Error``, whose ``status`` is the exit
+status signcheck gives for the same file and ``message`` its message:
 
-The calls are thread-safe and release the GIL while the library works;
-a ``Keyring`` may be shared by any number of threads.
+- ``UsageError`` (64, also a ``ValueError``): an unknown mode, or a key ring
+  without keys (or a ninth key added to one);
+- ``NoEntriesError`` (65): a signed nvl or msg list without entries;
+- ``KeyFileError`` (65): a public key file that is refused;
+- ``SignatureError`` (70): the signature is missing or wrong, or the signed
+  data was not found;
+- ``ReadError`` (74, also an ``OSError`` with ``errno``, ``strerror`` and
+  ``filename`` where the system gave them): a file that cannot be read, or
+  memory that ran out.
 
-The library is libsigncheck.so.1, found as the dynamic loader finds it;
-the environment variable SIGNCHECK_LIBRARY names another file (an
-uninstalled build), read once at import.
+Every one pickles to its own type with its status and message, so that a
+refusal in a worker process reaches its parent as itself.  Arguments of the
+wrong type raise ``TypeError`` before the library is called.
+
+The calls are thread-safe and let the GIL go while the library works; a
+``Keyring`` may be shared by any number of threads.
+
+The library is libsigncheck.so.1 (1.1.0 or later), found as the dynamic
+loader finds it; the environment variable SIGNCHECK_LIBRARY names another
+file (an uninstalled build), read once at import.
 """
 from __future__ import annotations
 
 import ctypes
+import mmap
 import os
 import threading
 from collections.abc import Iterable
-from itertools import repeat
-from operator import add, attrgetter, lt, sub
 from types import TracebackType
-from typing import Union
+from typing import Any, Union
 
-from . import _native
 from ._native import lib as _lib
+from ._native import quick as _quick
 
 __all__ = [
     "Error",
     "KeyFileError",
     "Keyring",
     "NoEntriesError",
+    "ReadError",
     "SignatureError",
+    "SignedSpans",
     "UsageError",
     "check",
     "check_file",
@@ -60,7 +75,7 @@ DATA_ERROR = 65
 SOFTWARE = 70
 IO_ERROR = 74
 
-Buffer = Union[bytes, bytearray, memoryview]
+Buffer = Union[bytes, bytearray, memoryview, mmap.mmap]
 StrPath = Union[str, "os.PathLike[str]"]
 
 
@@ -71,9 +86,17 @@ class Error(Exception):
     UTF-8 (from a file name) are decoded with surrogateescape."""
 
     def __init__(self, status: int, message: str) -> None:
-        super().__init__(message)
+        # Not super(): in a ReadError the next class is OSError, which
+        # would take the status for an errno.
+        Exception.__init__(self, message)
         self.status = status
         self.message = message
+
+    def __str__(self) -> str:
+        return self.message
+
+    def __reduce__(self) -> tuple[Any, ...]:
+        return type(self), (self.status, self.message), self.__dict__
 
 
 class UsageError(Error, ValueError):
@@ -96,6 +119,35 @@ class KeyFileError(Error):
     its key is not one signtool would make or use."""
 
 
+class ReadError(Error, OSError):
+    """Status 74: a file (to check, or a key file) cannot be opened, examined
+    or read, or memory ran out.  Also an ``OSError``: ``errno`` is the
+    system's error number and ``strerror`` its text where the library names
+    one (None where not, as for a file that ends early), ``filename`` the
+    file's name.  ``str()`` is the library's message, which names the file
+    once."""
+
+    def __init__(self, message: str, errno: int = 0, filename: str | None = None) -> None:
+        if errno:
+            OSError.__init__(self, errno, os.strerror(errno))
+        Error.__init__(self, IO_ERROR, message)
+        self.filename = filename
+
+    def __reduce__(self) -> tuple[Any, ...]:
+        return type(self), (self.message, self.errno or 0, self.filename), self.__dict__
+
+
+class SignedSpans(list[bytes]):
+    """The signed spans of a successful check, a list of bytes, and
+    ``key_id``, the ID of the key that verified them (16 hexadecimal digits,
+    as ``signtool id`` prints it): during a key rotation, which of the keys
+    signed the file."""
+
+    def __init__(self, spans: Iterable[bytes], key_id: str) -> None:
+        super().__init__(spans)
+        self.key_id = key_id
+
+
 _ERRORS: dict[int, type[Error]] = {USAGE: UsageError, DATA_ERROR: NoEntriesError, SOFTWARE: SignatureError}
 
 
@@ -109,10 +161,9 @@ def _text(data: bytes) -> str:
     return data.decode("utf-8", "surrogateescape").rstrip("\n")
 
 
-def _message(get: object, handle: int) -> str:
+def _message(get: Any, handle: int | None) -> str:
     """A message from signcheck_result_message or signcheck_keyring_message."""
-    assert callable(get)
-    size = get(handle, None, 0)
+    size = int(get(handle, None, 0))
     buffer = ctypes.create_string_buffer(size + 1)
     get(handle, buffer, size + 1)
     return _text(buffer.raw[:size])
@@ -137,137 +188,37 @@ def _path(path: object) -> bytes:
     return encoded
 
 
-_quick = _native.quick
-_count = _quick.signcheck_result_span_count
-_span = _quick.signcheck_result_span
-# The indices as ctypes objects, made once: ctypes passes them on as they
-# are, where it would convert a Python int on every call.
-_INDICES = [ctypes.c_size_t(index) for index in range(256)]
-
-
-def _indices(count: int) -> list[ctypes.c_size_t]:
-    while len(_INDICES) < count:  # made twice at worst, by two threads at once
-        _INDICES.extend(ctypes.c_size_t(index) for index in range(len(_INDICES), 2 * len(_INDICES)))
-    return _INDICES[:count]
-
-
-_data = attrgetter("data")
-_size = attrgetter("size")
-_INT_MAX = 2**31 - 1
-
-
-def _bytes_at(address: int | None, size: int) -> bytes:
-    if not size or address is None:
-        return b""
-    if size > _INT_MAX:  # ctypes.string_at takes an int
-        return (ctypes.c_char * size).from_address(address).raw
-    return ctypes.string_at(address, size)
-
-
-_spans_at_once = getattr(_quick, "signcheck_result_spans", None)
-
-
-def _bounds(result: int) -> tuple[list[int | None], list[int]]:
-    """The last check's spans as their addresses and sizes: with one call
-    for all of them where the library has it (1.1.0), else one a span."""
-    count = _count(result)
-    if _spans_at_once is not None:
-        # Each span is an address and a size: read back as size_t words.
-        words = (ctypes.c_size_t * (2 * count))()
-        _spans_at_once(result, words, count)
-        flat = memoryview(words).cast("B").cast("N").tolist()
-        return [address or None for address in flat[0::2]], flat[1::2]
-    spans = list(map(_span, repeat(ctypes.c_void_p(result), count), _indices(count)))
-    return list(map(_data, spans)), list(map(_size, spans))
-
-
-def _cuts(result: int) -> tuple[list[int], list[int]] | None:
-    """Where the last check's spans start and end, or None when they do not
-    follow one another in order (which the library never does).  The loops
-    run in map, which costs less than Python's own loops over the entries
-    of a long list."""
-    starts, sizes = _bounds(result)
-    if None in starts:
-        return None
-    ends = list(map(add, starts, sizes))
-    if any(map(lt, starts[1:], ends[:-1])):  # type: ignore[arg-type]
-        return None
-    return starts, ends  # type: ignore[return-value]
-
-
-def _file_spans(result: int) -> list[bytes]:
-    """The last file check's spans.  They lie in file order in the result's
-    one copy, so the bytes from the first to the end of the last are copied
-    at once and cut, rather than copied span by span."""
-    cuts = _cuts(result)
-    if cuts is None:
-        return [_bytes_at(span.data, span.size) for span in map(_span, repeat(result), range(_count(result)))]
-    starts, ends = cuts
-    if not starts:
-        return []
-    low = starts[0]
-    region = _bytes_at(low, ends[-1] - low)
-    return list(map(region.__getitem__, map(slice, map(sub, starts, repeat(low)), map(sub, ends, repeat(low)))))
-
-
-def _buffer_spans(result: int, data: bytes | memoryview, base: int) -> list[bytes]:
-    """The last buffer check's spans, which point into data (at base): cut
-    out of it, so that nothing but the spans is copied."""
-    cuts = _cuts(result)
-    if cuts is None or (cuts[0] and not base <= cuts[0][0] <= cuts[1][-1] <= base + len(data)):
-        return [_bytes_at(span.data, span.size) for span in map(_span, repeat(result), range(_count(result)))]
-    starts, ends = cuts
-    cut = map(slice, map(sub, starts, repeat(base)), map(sub, ends, repeat(base)))
-    if isinstance(data, bytes):
-        return list(map(data.__getitem__, cut))
-    return [piece.tobytes() for piece in map(data.__getitem__, cut)]
-
-
-def _os_error(number: int, message: str, path: bytes | None) -> OSError:
-    """The OSError of status 74: with the errno (and then the file name)
-    where the library names one, as the library's message alone where not."""
-    if not number:
-        return OSError(message)
-    if path is None:
-        return OSError(number, message)
-    return OSError(number, message, os.fsdecode(path))
-
-
-def _raise(result: int, status: int, path: bytes | None) -> None:
-    message = _message(_native.quick.signcheck_result_message, result)
+def _failure(status: int, message: str, errno: int, path: bytes | None) -> Error:
     if status == IO_ERROR:
-        number = _native.quick.signcheck_result_errno(result) if _native.HAVE_ERRNO else 0
-        raise _os_error(number, message, path)
-    raise _ERRORS.get(status, Error)(status, message)
+        return ReadError(message, errno, None if path is None else os.fsdecode(path))
+    return _ERRORS.get(status, Error)(status, message)
 
 
 class Keyring:
     """Public keys loaded at run time, up to 8: a check with ``keys=`` a
     ring accepts a file whose signature verifies under any of them, in the
-    order they were added, instead of the compiled-in key.
+    order they were added, instead of the compiled-in keys.
 
     ``Keyring(paths)`` loads each public key file (as ``signtool keygen``
     writes it); ``Keyring.from_text(text)`` one key from its text.  A key
     that is refused raises ``KeyFileError`` (status 65) with the library's
-    message, a file that cannot be read ``OSError`` with its errno.
-    ``len(ring)`` is the number of keys; a ring without keys accepts
-    nothing (``UsageError``).  Once used by a check a ring takes no more
-    keys and may be shared by any number of threads.  ``close()`` (or the
-    end of a ``with`` block) releases it; a check still running with it
-    keeps it until it returns.
-
-    Needs libsigncheck 1.1.0 or later; with an older library the ring
-    cannot be made (``NotImplementedError``).
+    message, a file that cannot be read ``ReadError``.  ``len(ring)`` is the
+    number of keys and ``ring.key_ids`` their IDs, in order; a ring without
+    keys accepts nothing (``UsageError``).  Once used by a check a ring
+    takes no more keys and may be shared by any number of threads.
+    ``close()`` (or the end of a ``with`` block) releases it; a check still
+    running with it keeps it until it returns.
     """
 
-    def __init__(self, paths: Iterable[StrPath] = ()) -> None:
-        if not _native.HAVE_KEYRING:
-            raise NotImplementedError(f"libsigncheck {__version__} has no key rings: 1.1.0 or later is needed")
+    _handle: int | None = None
+    _closing = False
+
+    def __init__(self, paths: Iterable[StrPath | bytes] = ()) -> None:
         if isinstance(paths, (str, bytes, os.PathLike)):
             raise TypeError("paths must be an iterable of paths, not a single path")
         self._lock = threading.Lock()
         self._users = 0
-        self._handle: int | None = _lib.signcheck_keyring_new()
+        self._handle = _lib.signcheck_keyring_new()
         if not self._handle:
             self._handle = None
             raise MemoryError("signcheck_keyring_new")
@@ -283,26 +234,31 @@ class Keyring:
         elif not isinstance(text, bytes):
             raise TypeError(f"text must be str or bytes, not {type(text).__name__}")
         ring = cls()
-        assert ring._handle is not None
         ring._added(_lib.signcheck_keyring_add_text(ring._handle, text, len(text)), None)
         return ring
 
     def _added(self, status: int, path: bytes | None) -> None:
         if status == OK:
             return
-        assert self._handle is not None
         message = _message(_lib.signcheck_keyring_message, self._handle)
-        number = _lib.signcheck_keyring_errno(self._handle)
+        errno = int(_lib.signcheck_keyring_errno(self._handle))
         self.close()  # a ring that failed to load is of no use
-        if status == IO_ERROR:
-            raise _os_error(number, message, path)
         if status == DATA_ERROR:
             raise KeyFileError(status, message)
-        raise _ERRORS.get(status, Error)(status, message)
+        raise _failure(status, message, errno, path)
 
     def __len__(self) -> int:
         with self._lock:
             return 0 if self._handle is None else int(_lib.signcheck_keyring_size(self._handle))
+
+    @property
+    def key_ids(self) -> list[str]:
+        """The IDs of the ring's keys, in the order they were added."""
+        with self._lock:
+            if self._handle is None:
+                return []
+            count = int(_lib.signcheck_keyring_size(self._handle))
+            return [_lib.signcheck_keyring_key_id(self._handle, index).decode("ascii") for index in range(count)]
 
     def _acquire(self) -> int:
         with self._lock:
@@ -316,8 +272,6 @@ class Keyring:
             self._users -= 1
             if self._users == 0 and self._closing:
                 self._free()
-
-    _closing = False
 
     def _free(self) -> None:
         if self._handle is not None:
@@ -335,7 +289,7 @@ class Keyring:
 
     @property
     def closed(self) -> bool:
-        return self._closing or getattr(self, "_handle", None) is None
+        return self._closing or self._handle is None
 
     def __enter__(self) -> Keyring:
         return self
@@ -349,97 +303,111 @@ class Keyring:
         self.close()
 
     def __repr__(self) -> str:
-        return f"<signcheck.Keyring of {len(self)} keys>" if not self.closed else "<signcheck.Keyring (closed)>"
+        return "<signcheck.Keyring (closed)>" if self.closed else f"<signcheck.Keyring of {len(self)} keys>"
 
 
 def _ring(keys: object) -> Keyring | None:
-    if keys is None:
-        return None
-    if not isinstance(keys, Keyring):
+    if keys is not None and not isinstance(keys, Keyring):
         raise TypeError(f"keys must be a signcheck.Keyring or None, not {type(keys).__name__}")
     return keys
 
 
-def check(mode: str, data: Buffer, *, keys: Keyring | None = None, name: str = "<buffer>") -> list[bytes]:
-    """Checks the signed file held in ``data`` in layout ``mode`` and returns
-    the signed spans, copied into bytes: for nvl and msg each entry without
-    its tag and with its line end as in the data, for lst the signed region,
-    for url the signed content.  ``name`` only goes into the message.
+def _snapshot(data: object) -> bytes:
+    """data as bytes that no one else can change: bytes as they are, any
+    other buffer copied once."""
+    if isinstance(data, bytes):
+        return data
+    if isinstance(data, str) or not isinstance(data, (bytearray, memoryview, mmap.mmap)):
+        raise TypeError(f"data must be bytes, bytearray, memoryview or mmap, not {type(data).__name__}")
+    with memoryview(data) as view:
+        if not view.c_contiguous:
+            raise BufferError("data must be a contiguous buffer")
+        return view.tobytes()
 
-    ``data`` is any contiguous buffer (bytes, bytearray, memoryview, mmap);
-    it is not copied.  The key is the compiled-in one, or those of ``keys``.
-    Raises ``SignatureError``, ``NoEntriesError``, ``UsageError`` (see the
-    module's help) or ``OSError`` when memory ran out."""
+
+def check(mode: str, data: Buffer, *, keys: Keyring | None = None, name: str = "<buffer>") -> SignedSpans:
+    """Checks the signed file held in ``data`` in layout ``mode`` and returns
+    the signed spans, as bytes in a ``SignedSpans`` list: for nvl and msg
+    each entry without its tag and with its line end as in the data, for lst
+    the signed region, for url the signed content.  ``name`` only goes into
+    the message.
+
+    ``data`` is bytes, a bytearray, a (contiguous) memoryview or an mmap.
+    bytes are checked where they lie.  Any other buffer could change while
+    the check runs (another thread, or another process writing the mapped
+    file), so it is copied once and the copy is checked: the spans returned
+    are always the bytes that were verified.  The copy costs one pass over
+    the buffer (about 75 ms for 100 MiB on an AMD EPYC, most of it the new
+    pages) and as much memory again until the check returns; pass bytes to
+    avoid it.
+
+    The key is a compiled-in one, or one of ``keys``.  Raises
+    ``SignatureError``, ``NoEntriesError``, ``UsageError`` (see the
+    module's help) or ``ReadError`` when memory ran out."""
     mode_c = _encode(mode, "mode")
     name_c = _encode(name, "name")
     ring = _ring(keys)
-    if isinstance(data, str) or data is None:
-        raise TypeError(f"data must be bytes, bytearray or memoryview, not {type(data).__name__}")
-    # The buffer is held (a bytearray cannot be resized meanwhile) until the
-    # spans are copied out of it.
-    view = _native.PyBuffer()
-    _native.get_buffer(data, view, _native.PYBUF_SIMPLE)  # raises TypeError, BufferError
+    content = _snapshot(data)
+    base = ctypes.cast(ctypes.c_char_p(content), ctypes.c_void_p).value or 0
+    result = _run(ring, None, _lib.signcheck_check_buffer_with, mode_c, content, len(content), name_c)
     try:
-        result = _run(ring, _checks_buffer, mode_c, view.buf, view.len, name_c)
-        try:
-            if isinstance(data, bytes):
-                return _buffer_spans(result, data, view.buf or 0)
-            with memoryview(data) as whole, whole.cast("B") as source:
-                return _buffer_spans(result, source, view.buf or 0)
-        finally:
-            _free(result)
+        return _spans(result, content, base)
     finally:
-        _native.release_buffer(view)
+        _quick.signcheck_result_free(result)
 
 
-def check_file(mode: str, path: StrPath | bytes, *, keys: Keyring | None = None) -> list[bytes]:
+def check_file(mode: str, path: StrPath | bytes, *, keys: Keyring | None = None) -> SignedSpans:
     """Checks the signed file at ``path`` in layout ``mode`` and returns the
     signed spans as ``check`` does.  The file is read into the library's
-    memory, never mapped, and released before this returns.  Raises as
-    ``check`` does, and ``OSError`` (with the errno, where the library
-    reports one) when the file cannot be opened or read."""
+    memory, never mapped, and checked there, so that a file changed
+    meanwhile cannot change what is returned.  Raises as ``check`` does,
+    and ``ReadError`` when the file cannot be opened or read."""
     mode_c = _encode(mode, "mode")
     path_c = _path(path)
-    result = _run(_ring(keys), _checks_file, mode_c, path_c)
+    result = _run(_ring(keys), path_c, _lib.signcheck_check_file_with, mode_c, path_c)
     try:
-        return _file_spans(result)
+        return _spans(result, None, 0)
     finally:
-        _free(result)
+        _quick.signcheck_result_free(result)
 
 
-_checks_buffer = (_lib.signcheck_check_buffer, getattr(_lib, "signcheck_check_buffer_with", None))
-_checks_file = (_lib.signcheck_check_file, getattr(_lib, "signcheck_check_file_with", None))
-
-
-_new = _quick.signcheck_result_new
-_free = _quick.signcheck_result_free
-
-
-def _run(ring: Keyring | None, checks: tuple[object, object], mode: bytes, *args: object) -> int:
+def _run(ring: Keyring | None, path: bytes | None, function: Any, *args: object) -> int:
     """One check with a result of its own, so that threads share nothing.
     Returns the result of a successful check, which the caller frees;
     raises for any other."""
-    result: int = _new()
+    result: int = _quick.signcheck_result_new()
     if not result:
         raise MemoryError("signcheck_result_new")
     try:
         if ring is None:
-            function = checks[0]
-            assert callable(function)
-            status = function(result, mode, *args)
+            status = function(result, None, *args)
         else:
-            function = checks[1]
-            assert callable(function)
             handle = ring._acquire()
             try:
-                status = function(result, handle, mode, *args)
+                status = function(result, handle, *args)
             finally:
                 ring._release()
         if status != OK:
-            path = args[0] if checks is _checks_file else None
-            assert path is None or isinstance(path, bytes)
-            _raise(result, status, path)
+            message = _message(_quick.signcheck_result_message, result)
+            raise _failure(status, message, int(_quick.signcheck_result_errno(result)), path)
     except BaseException:
-        _free(result)
+        _quick.signcheck_result_free(result)
         raise
     return result
+
+
+def _spans(result: int, source: bytes | None, base: int) -> SignedSpans:
+    """The spans of the successful check in result, cut out of source, the
+    bytes at address base that the check read; None for a file check, whose
+    spans lie in file order in the result's one copy of the file, read here
+    from the first span's start to the last one's end."""
+    count = _quick.signcheck_result_spans(result, None, 0)
+    table = (ctypes.c_size_t * (2 * count))()  # each span's address, then its size
+    _quick.signcheck_result_spans(result, table, count)
+    words: list[int] = table[:]
+    if source is None:
+        base = words[0] if count else 0
+        end = words[-2] + words[-1] if count else 0
+        source = ctypes.string_at(base, end - base) if end > base else b""
+    spans = [source[start - base : start - base + size] for start, size in zip(words[0::2], words[1::2])]
+    return SignedSpans(spans, _quick.signcheck_result_key_id(result).decode("ascii"))

@@ -11,16 +11,18 @@ SIGNCHECK_LIBRARY at the build's library, and with
 from __future__ import annotations
 
 import errno
+import mmap
 import os
 import pathlib
+import pickle
 import subprocess
+import sys
 import threading
 import tracemalloc
 
 import pytest
 
 import signcheck
-from signcheck import _native
 
 
 def _setting(name: str) -> str:
@@ -35,20 +37,16 @@ STATUS = {
     signcheck.UsageError: 64,
     signcheck.NoEntriesError: 65,
     signcheck.SignatureError: 70,
+    signcheck.ReadError: 74,
 }
+SIGNTOOL = _setting("SIGNCHECK_SIGNTOOL")
+TEST_KEY = _setting("SIGNCHECK_TEST_KEY")
 
 needs_examples = pytest.mark.skipif(
     EXAMPLES is None or not PROGRAM,
     reason="no examples signed for the compiled-in key, or no signcheck (SIGNCHECK_EXAMPLES, SIGNCHECK_PROGRAM)",
 )
-needs_keyring = pytest.mark.skipif(
-    not _native.HAVE_KEYRING,
-    reason=f"libsigncheck {signcheck.__version__} has no signcheck_keyring_new: key rings come with 1.1.0",
-)
-needs_errno = pytest.mark.skipif(
-    not _native.HAVE_ERRNO,
-    reason=f"libsigncheck {signcheck.__version__} has no signcheck_result_errno: errno comes with 1.1.0",
-)
+needs_signing = pytest.mark.skipif(not (SIGNTOOL and TEST_KEY), reason="no signtool and test key to sign files here")
 
 
 def example_files() -> list[pathlib.Path]:
@@ -70,8 +68,6 @@ def outcome(function: object, *args: object) -> tuple[int, list[bytes] | str]:
     except signcheck.Error as error:
         assert STATUS[type(error)] == error.status
         return error.status, error.message
-    except OSError as error:
-        return 74, str(error.strerror if error.errno else error)
 
 
 @needs_examples
@@ -121,11 +117,7 @@ def test_tampered_bytes_and_failures_raise_with_their_status(tmp_path: pathlib.P
         signcheck.check("xyz", data)
     assert isinstance(usage.value, ValueError) and usage.value.status == 64 and "xyz" in usage.value.message
 
-    missing = tmp_path / "missing.nvl"
-    with pytest.raises(OSError) as io:
-        signcheck.check_file("nvl", missing)
-    assert str(missing) in str(io.value)
-    with pytest.raises(OSError):
+    with pytest.raises(signcheck.ReadError):
         signcheck.check_file("url", tmp_path)  # a directory
 
     # A name that is not UTF-8 comes back in the message as it went in.
@@ -135,13 +127,16 @@ def test_tampered_bytes_and_failures_raise_with_their_status(tmp_path: pathlib.P
     assert odd in raised.value.message
 
 
-@pytest.mark.skipif(not (_setting("SIGNCHECK_SIGNTOOL") and _setting("SIGNCHECK_TEST_KEY")),
-                    reason="no signtool and test key to sign a list without entries")
+def sign(key: str, unsigned: pathlib.Path, *mode: str) -> bytes:
+    """The signed file (with mode: --mode M) or the signature text of unsigned."""
+    return subprocess.run([SIGNTOOL, "sign", *mode, key, unsigned], stdout=subprocess.PIPE,
+                          stderr=subprocess.DEVNULL, check=True).stdout
+
+
+@needs_signing
 def test_signed_list_without_entries(tmp_path: pathlib.Path) -> None:
     (tmp_path / "empty").write_bytes(b"")
-    signature = subprocess.run(
-        [_setting("SIGNCHECK_SIGNTOOL"), "sign", _setting("SIGNCHECK_TEST_KEY"), tmp_path / "empty"],
-        stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, check=True).stdout.strip()
+    signature = sign(TEST_KEY, tmp_path / "empty").strip()
     for mode, tag in (("nvl", b"url="), ("msg", b"msg=")):
         with pytest.raises(signcheck.NoEntriesError) as raised:
             signcheck.check(mode, b"# none\r\nsign=" + signature + b"\r\n" + tag + b"late\r\n")
@@ -174,27 +169,90 @@ def test_wrong_types_raise_before_the_library_is_called(tmp_path: pathlib.Path) 
 
 
 @needs_examples
-def test_large_url_buffer_is_not_copied() -> None:
-    """100 MB of whitespace ahead of the signed content: only the content
-    is copied, out of bytes, a bytearray and a read-only memoryview."""
+def test_bytes_are_checked_in_place_and_other_buffers_copied_once(tmp_path: pathlib.Path) -> None:
+    """100 MB of whitespace ahead of the signed content: out of bytes only
+    the content is copied, out of every buffer that could change the whole
+    buffer once, and no more."""
     assert EXAMPLES is not None
     data = (EXAMPLES / "mirrors.url").read_bytes()
     head, signature, content = data.split(b"\n", 2)
-    blank = 100 << 20
-    big = bytearray(head + b"\n" + signature + b"\n" + b" " * blank + content)
-    frozen = bytes(big)
-    buffers = [big, memoryview(frozen), frozen, memoryview(big)[:]]
-    for buffer in buffers:
-        tracemalloc.start()
-        try:
-            spans = signcheck.check("url", buffer)
-            peak = tracemalloc.get_traced_memory()[1]
-        finally:
-            tracemalloc.stop()
-        assert spans == [content]
-        assert peak < 1 << 20, f"{type(buffer).__name__}: peak {peak} bytes"
-    del buffers, buffer
+    big = bytearray(head + b"\n" + signature + b"\n" + b" " * (100 << 20) + content)
+    (tmp_path / "big.url").write_bytes(big)
+    with open(tmp_path / "big.url", "rb") as file, mmap.mmap(file.fileno(), 0, access=mmap.ACCESS_READ) as mapped:
+        for buffer, most in ((bytes(big), 1 << 20), (big, len(big) + (1 << 20)),
+                             (memoryview(big), len(big) + (1 << 20)), (mapped, len(big) + (1 << 20))):
+            tracemalloc.start()
+            try:
+                spans = signcheck.check("url", buffer)
+                peak = tracemalloc.get_traced_memory()[1]
+            finally:
+                tracemalloc.stop()
+            assert spans == [content]
+            assert peak < most, f"{type(buffer).__name__}: peak {peak} bytes"
     big.extend(b"x")  # check let the bytearray go: it may be resized again
+
+
+# The writer: toggles one byte of the mapped file until it is killed.
+WRITER = """
+import mmap, sys
+with open(sys.argv[1], "r+b") as file, mmap.mmap(file.fileno(), 0) as mapped:
+    position = int(sys.argv[2])
+    print("ready", flush=True)
+    while True:
+        mapped[position] ^= 1
+"""
+
+
+@needs_signing
+@pytest.mark.parametrize("kind", ["bytearray", "memoryview", "mmap"])
+def test_a_buffer_written_meanwhile_never_returns_bytes_that_were_not_verified(
+        kind: str, tmp_path: pathlib.Path) -> None:
+    """Another thread (bytearray, memoryview) or process (mmap) toggles one
+    byte of the signed content while the checks run: each check fails, or
+    returns exactly the content that was signed."""
+    lines = b"".join(b"https://mirror%05d.example.net/norvu/\n" % i for i in range(30000))
+    (tmp_path / "in").write_bytes(lines)
+    signed = sign(TEST_KEY, tmp_path / "in", "--mode", "url")
+    position = len(signed) - len(lines) // 2
+    (tmp_path / "signed.url").write_bytes(signed)
+    stop = threading.Event()
+    buffer: bytearray | memoryview | mmap.mmap
+    if kind == "mmap":
+        writer = subprocess.Popen([sys.executable, "-c", WRITER, tmp_path / "signed.url", str(position)],
+                                  stdout=subprocess.PIPE)
+        assert writer.stdout is not None and writer.stdout.readline() == b"ready\n"
+        file = open(tmp_path / "signed.url", "rb")
+        buffer = mmap.mmap(file.fileno(), 0, access=mmap.ACCESS_READ)
+        file.close()
+    else:
+        whole = bytearray(signed)
+        buffer = whole if kind == "bytearray" else memoryview(whole)
+
+        def toggle() -> None:
+            while not stop.is_set():
+                whole[position] ^= 1
+
+        writer_thread = threading.Thread(target=toggle)
+        writer_thread.start()
+    passed = 0
+    try:
+        for _ in range(60):
+            try:
+                spans = signcheck.check("url", buffer)
+            except signcheck.SignatureError:
+                continue
+            assert spans == [lines], "a check returned bytes that differ from those signed"
+            passed += 1
+    finally:
+        if kind == "mmap":
+            writer.kill()
+            writer.wait()
+            assert isinstance(buffer, mmap.mmap)
+            buffer.close()
+        else:
+            stop.set()
+            writer_thread.join()
+    assert passed, "no check passed: the writer never left the signed byte in place"
 
 
 @needs_examples
@@ -235,7 +293,6 @@ def run_threads(work: object) -> None:
     assert not raised, raised
 
 
-@needs_keyring
 def test_keyring_loads_checks_and_refuses(tmp_path: pathlib.Path) -> None:
     public = _setting("SIGNCHECK_PUBLIC_KEY")
     assert public, "SIGNCHECK_PUBLIC_KEY is not set"
@@ -258,10 +315,7 @@ def test_keyring_loads_checks_and_refuses(tmp_path: pathlib.Path) -> None:
     with pytest.raises(signcheck.KeyFileError) as refused:
         signcheck.Keyring.from_text(broken)
     assert refused.value.status == 65 and refused.value.message
-    with pytest.raises(FileNotFoundError) as missing:
-        signcheck.Keyring([tmp_path / "none.pub"])
-    assert missing.value.errno == errno.ENOENT
-    with pytest.raises(OSError):
+    with pytest.raises(signcheck.ReadError):
         signcheck.Keyring([tmp_path])  # not a regular file
     with pytest.raises(signcheck.UsageError):
         signcheck.check("nvl", b"url=x\r\n", keys=signcheck.Keyring([]))
@@ -269,7 +323,6 @@ def test_keyring_loads_checks_and_refuses(tmp_path: pathlib.Path) -> None:
         signcheck.Keyring([public] * 9)
 
 
-@needs_keyring
 def test_one_keyring_shared_by_eight_threads() -> None:
     files = example_files()
     expected = [outcome(signcheck.check_file, path.suffix[1:], path) for path in files]
@@ -286,9 +339,58 @@ def test_one_keyring_shared_by_eight_threads() -> None:
     assert not failures
 
 
-@needs_errno
-def test_errno_of_a_file_that_cannot_be_read(tmp_path: pathlib.Path) -> None:
-    for mode in MODES:
-        with pytest.raises(FileNotFoundError) as raised:
-            signcheck.check_file(mode, tmp_path / "none")
-        assert raised.value.errno == errno.ENOENT and raised.value.filename == str(tmp_path / "none")
+def test_a_file_that_cannot_be_read_raises_read_error(tmp_path: pathlib.Path) -> None:
+    """Both a signcheck.Error of status 74 and an OSError with the errno, the
+    system's text and the file name, which the message names once."""
+    missing = str(tmp_path / "none")
+    calls = [lambda mode=mode: signcheck.check_file(mode, missing) for mode in MODES]
+    calls.append(lambda: signcheck.Keyring([missing]))
+    for call in calls:
+        with pytest.raises(signcheck.ReadError) as raised:
+            call()
+        error = raised.value
+        assert isinstance(error, signcheck.Error) and isinstance(error, OSError) and error.status == 74
+        assert (error.errno, error.strerror, error.filename) == (errno.ENOENT, os.strerror(errno.ENOENT), missing)
+        assert str(error) == error.message and str(error).count(missing) == 1, str(error)
+
+
+def test_every_exception_pickles_to_its_own_type() -> None:
+    errors: list[signcheck.Error] = [signcheck.Error(1, "some failure"), signcheck.UsageError(64, "unknown mode"),
+                                     signcheck.NoEntriesError(65, "no entries"), signcheck.KeyFileError(65, "bad key"),
+                                     signcheck.SignatureError(70, "wrong signature"),
+                                     signcheck.ReadError("cannot read 'f'", errno.EACCES, "f"),
+                                     signcheck.ReadError("unexpected EOF for file 'f'", 0, "f")]
+    try:
+        signcheck.check_file("nvl", "/nonexistent/none.nvl")
+    except signcheck.ReadError as error:
+        errors.append(error)
+    for error in errors:
+        copy = pickle.loads(pickle.dumps(error))
+        assert type(copy) is type(error) and (copy.status, copy.message, str(copy)) == (
+            error.status, error.message, str(error))
+        if isinstance(error, OSError):
+            assert isinstance(copy, OSError)
+            assert (copy.errno, copy.strerror, copy.filename) == (error.errno, error.strerror, error.filename)
+
+
+@needs_signing
+@needs_examples
+def test_spans_name_the_key_that_verified_them(tmp_path: pathlib.Path) -> None:
+    """A ring of two keys during a rotation: each check names its signer's
+    key, as signtool id does, and the ring names both."""
+    public = _setting("SIGNCHECK_PUBLIC_KEY")
+    subprocess.run([SIGNTOOL, "keygen", "--no-passphrase", tmp_path / "next.key", tmp_path / "next.pub"],
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True)
+    ids = [subprocess.run([SIGNTOOL, "id", key], stdout=subprocess.PIPE, check=True).stdout.decode().strip()
+           for key in (public, tmp_path / "next.pub")]
+    assert ids[0] == signcheck.key_id()
+    (tmp_path / "in").write_bytes(b"[NorvuUpdateList]\r\nVersion=4.2.0\r\n[NorvuUpdateListEnd]\r\n")
+    with signcheck.Keyring([public, tmp_path / "next.pub"]) as ring:
+        assert ring.key_ids == ids
+        for signer, key in ((0, TEST_KEY), (1, str(tmp_path / "next.key"))):
+            signed = sign(key, tmp_path / "in", "--mode", "lst")
+            (tmp_path / "signed.lst").write_bytes(signed)
+            spans = signcheck.check_file("lst", tmp_path / "signed.lst", keys=ring)
+            assert spans.key_id == ids[signer] and signcheck.check("lst", signed, keys=ring).key_id == ids[signer]
+            assert isinstance(spans, list) and spans == [(tmp_path / "in").read_bytes()]
+    assert signcheck.check_file("nvl", EXAMPLES / "mirrors.nvl").key_id == ids[0]

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: ISC
 // Rings of keys loaded at run time: a file signed by any key of the ring
-// passes and names that key, one signed by a key outside it fails, and a
+// passes and names that key (the ring names its keys in order), one signed by a key outside it fails, and a
 // ring refuses what would make it unsound (no keys, a ninth key, a key added
 // after a check, files that are no key files).  The threads share one ring;
 // the tsan preset runs this under ThreadSanitizer.
@@ -80,6 +80,10 @@ struct Result {
 TEST(KeyringTest, AFileSignedByAnyKeyOfTheRingPassesAndNamesIt) {
   for (const size_t size : {1u, 2u, 8u}) {
     Ring ring(size);
+    for (size_t index = 0; index <= size; ++index) {
+      const char* id = signcheck_keyring_key_id(ring.ring, index);
+      EXPECT_EQ(id == nullptr ? "(none)" : id, index < size ? Keys()[index].id : "(none)") << index;
+    }
     Result result;
     for (size_t signer = 0; signer < 8; ++signer) {
       const int expected = signer < size ? int{SIGNCHECK_OK} : int{SIGNCHECK_BAD_SIGNATURE};
