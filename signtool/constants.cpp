@@ -72,8 +72,8 @@ void AppendPowerTable(std::string& out, const BIGNUM* base, const BIGNUM* p, BN_
   for (int j = 0; j < kCombBlocks; ++j) {
     std::vector<Bn> entries;  // entries[d - 1] for digit d
     for (int d = 1; d <= kCombDigits; ++d) {
-      const int low_bit = __builtin_ctz(static_cast<unsigned>(d));
-      const BIGNUM* factor = power[static_cast<size_t>(kCombBlocks * low_bit + j)].get();
+      const auto low_bit = static_cast<size_t>(__builtin_ctz(static_cast<unsigned>(d)));
+      const BIGNUM* factor = power[size_t{kCombBlocks} * low_bit + static_cast<size_t>(j)].get();
       const int rest = d & (d - 1);
       entries.push_back(CopyBn(factor));
       if (rest != 0) BN_mod_mul(entries.back().get(), entries[static_cast<size_t>(rest - 1)].get(), factor, p, ctx);

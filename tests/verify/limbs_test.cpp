@@ -226,7 +226,7 @@ TEST(Limbs, ProductVariantsEqualReference) {
 
 #if LIMBS_HAVE_WORDS
 // The word reduction equals the reference wherever it accepts the shape, and
-// refuses the rest untouched; the word inverse equals the reference for s
+// refuses the rest untouched, and mont_reduce equals it everywhere; the word inverse equals the reference for s
 // random, small, near q, at or above q (taken modulo q), zero and powers of two.
 TEST(Limbs, ReductionAndInverseVariantsEqualReference) {
   std::mt19937_64 rng(23);
@@ -244,6 +244,10 @@ TEST(Limbs, ReductionAndInverseVariantsEqualReference) {
     const auto [x16, m16, s16] =
         std::array<int16_t, 3>{static_cast<int16_t>(xlen), static_cast<int16_t>(mlen), static_cast<int16_t>(steps)};
     limbs::MontReduceReference(expected, m.limbs.data(), m.factor, x16, m16, s16);
+    Limb dispatched[kMaxLimbs];  // whatever mont_reduce picks for the shape
+    std::copy(x, x + xlen, dispatched);
+    mont_reduce(dispatched, m.limbs.data(), m.factor, x16, m16, s16);
+    ASSERT_TRUE(std::equal(dispatched, dispatched + xlen, expected)) << "mont_reduce, case " << i;
     const bool taken = limbs::MontReduceWords(x, m.limbs.data(), m.factor, x16, m16, s16);
     ASSERT_EQ(taken, xlen % 4 == 0 && steps % 4 == 0 && (mlen < xlen || m.limbs.back() != 0xFFFF)) << "case " << i;
     if (!taken) limbs::MontReduceReference(x, m.limbs.data(), m.factor, x16, m16, s16);
