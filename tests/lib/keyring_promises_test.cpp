@@ -170,6 +170,8 @@ TEST(KeyringPromises, EachAdditionReportsItsOwnOutcomeAndARefusalChangesNothing)
        "key file " + folder + ": cannot read: Is a directory\n", EISDIR, 1},
       {[&] { return signcheck_keyring_add_text(ring, nullptr, 10); }, SIGNCHECK_USAGE,
        "key file <text>: no text given\n", 0, 1},
+      {[&] { return signcheck_keyring_add_text(ring, nullptr, 0); }, SIGNCHECK_USAGE,
+       "key file <text>: no text given\n", 0, 1},
       {[&] { return signcheck_keyring_add_file(ring, fifo.c_str()); }, SIGNCHECK_READ_ERROR,
        "key file " + fifo + ": not a regular file\n", EINVAL, 1},
       {[&] { return signcheck_keyring_add_file(ring, nullptr); }, SIGNCHECK_USAGE,
