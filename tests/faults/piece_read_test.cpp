@@ -21,14 +21,19 @@ using testing_support::TempDir;
 constexpr size_t kPiece = size_t{128} << 10;
 
 // Runs MODE FILE through signcheck or the library with the interposer's
-// faults aimed at the file.
+// faults aimed at the file, or at the key file the library then loads.
 ProcessResult RunFaulty(bool library, const std::string& mode, const std::string& path,
-                        const std::map<std::string, std::string>& faults) {
+                        const std::map<std::string, std::string>& faults, const std::string& key = "") {
   for (const auto& [name, value] : faults) setenv(name.c_str(), value.c_str(), 1);
-  setenv("FAULT_PATH", path.c_str(), 1);
+  setenv("FAULT_PATH", (key.empty() ? path : key).c_str(), 1);
   setenv("LD_PRELOAD", INTERPOSER_PATH, 1);
   setenv("ASAN_OPTIONS", "verify_asan_link_order=0:halt_on_error=1:handle_sigbus=0", 1);
-  ProcessResult result = library ? testing_support::Run(LIBRARY_CHECK_PATH, {"library_check", mode, path})
+  const std::vector<std::string> key_option =
+      key.empty() ? std::vector<std::string>{} : std::vector<std::string>{"--key", key};
+  std::vector<std::string> argv = {"library_check"};
+  argv.insert(argv.end(), key_option.begin(), key_option.end());
+  argv.insert(argv.end(), {mode, path});
+  ProcessResult result = library ? testing_support::Run(LIBRARY_CHECK_PATH, argv)
                                  : testing_support::Run(SIGNCHECK_PATH, {"signcheck", mode, path});
   for (const char* name : {"LD_PRELOAD", "FAULT_PATH", "ASAN_OPTIONS"}) unsetenv(name);
   for (const auto& [name, value] : faults) unsetenv(name.c_str());
@@ -108,6 +113,27 @@ TEST(PieceReads, AReadCutShortAnywhereGivesTheUntroubledAnswer) {
       }
     }
   }
+}
+
+// The key ring reads its key file in one go, taking what short reads give.
+TEST(PieceReads, AKeyFileReadInShortPiecesLoadsTheSameKey) {
+  SKIP_WITHOUT_TEST_KEY();
+  TempDir dir;
+  const std::string key = dir.Write("publisher.pub", testing_support::ReadFile(TEST_PUBLIC_KEY));
+  const std::string content = Lines(100);
+  const std::string path = dir.Write("list.url", "[signature]\n" + testing_support::SignText(content) + "\n" + content);
+  for (const auto& faults : std::vector<std::map<std::string, std::string>>{{{"FAULT_READ_MAX", "7"}},
+                                                                            {{"FAULT_READ_SHORT_AT", "1"}},
+                                                                            {{"FAULT_READ_SHORT_AT", "200"}},
+                                                                            {{"FAULT_READ_EINTR", "3"}}}) {
+    const ProcessResult result = RunFaulty(true, "url", path, faults, key);
+    EXPECT_EQ(result.status, 0) << faults.begin()->first << result.out;
+    EXPECT_EQ(result.out, content) << faults.begin()->first;
+  }
+  const ProcessResult failed =
+      RunFaulty(true, "url", path, {{"FAULT_READ_MAX", "50"}, {"FAULT_READ_EIO_AT", "100"}}, key);
+  EXPECT_EQ(failed.status, 74);
+  EXPECT_EQ(failed.out, "key file " + key + ": cannot read: Input/output error\n");
 }
 
 }  // namespace

@@ -203,6 +203,9 @@ TEST(KeyringPromises, EachAdditionReportsItsOwnOutcomeAndARefusalChangesNothing)
   char cut[5] = "xxxx";
   EXPECT_EQ(signcheck_keyring_message(ring, cut, 4), MessageOf(ring).size());
   EXPECT_STREQ(cut, "key");
+  std::string exact(MessageOf(ring).size() + 1, 'x');
+  EXPECT_EQ(signcheck_keyring_message(ring, exact.data(), exact.size() - 1), exact.size() - 1);
+  EXPECT_EQ(exact.substr(exact.size() - 2), std::string("\0x", 2)) << "the NUL in the last byte given";
 
   Checker checker;
   EXPECT_EQ(checker.Check(ring, "url", SignedFile("url", &Signers()[0]), true), SIGNCHECK_OK);
