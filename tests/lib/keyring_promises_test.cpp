@@ -111,6 +111,11 @@ TEST(KeyringPromises, EveryModeAndReadingAcceptsTheRingsKeysAloneAndNamesTheSign
       }
     }
   }
+  // A valid signature over a list without entries is no success: no key ID.
+  for (const bool by_file : {false, true}) {
+    EXPECT_EQ(checker.Check(ring, "nvl", "sign=" + Sign(&Signers()[0], "") + "\r\n", by_file), SIGNCHECK_NO_ENTRIES);
+    EXPECT_EQ(checker.KeyId(), "(none)") << by_file;
+  }
   // The ID of a ring's key stays readable through later checks, until the
   // ring is freed.
   ASSERT_EQ(checker.Check(ring, "lst", SignedFile("lst", &Signers()[1]), false), SIGNCHECK_OK);
