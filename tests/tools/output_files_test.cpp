@@ -82,6 +82,7 @@ TEST_F(OutputFiles, ARefusedOutputLeavesEveryFileAsItWas) {
   dir_.Write("lists/link", kList);
   dir_.Write("lists/hard", kList);
   dir_.Write("lists/fifo", kList);
+  fs::create_symlink(key_, Path("keys/link.key"));
   const std::string pw = Path("keys/pw");
   struct Row {
     std::vector<std::string> args;
@@ -92,6 +93,10 @@ TEST_F(OutputFiles, ARefusedOutputLeavesEveryFileAsItWas) {
       {{"sign", "-m", "nvl", "--output-dir", Path("keys"), key_, one, Path("lists/signing.key")},
        "; not replacing an input (give another output file)\n"},
       {{"sign", "-m", "nvl", "--passphrase-file", pw, "--output-dir", Path("keys"), key_, Path("lists/pw")},
+       "; not replacing an input (give another output file)\n"},
+      {{"sign", "-m", "nvl", "--output-dir", Path("keys"), Path("keys/link.key"), Path("lists/signing.key")},
+       "; not replacing an input (give another output file)\n"},
+      {{"sign", "-m", "nvl", "-o", key_, Path("keys/link.key"), one},
        "; not replacing an input (give another output file)\n"},
       {{"sign", "-m", "nvl", "--output-dir", out, key_, one, Path("lists/hard")},
        "; not replacing an input (give another output file)\n"},
