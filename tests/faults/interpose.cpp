@@ -6,6 +6,8 @@
 //   FAULT_OPEN_EINTR=N     the first N opens of the file fail with EINTR
 //   FAULT_READ_EINTR=N     the first N reads (read or pread) fail with EINTR
 //   FAULT_READ_MAX=K       every read returns at most K bytes
+//   FAULT_READ_SHORT_AT=O  a read (read or pread) that would run past file
+//                          offset O stops there: a short read at any offset
 //   FAULT_READ_EIO_AT=OFF  reads fail with EIO once OFF bytes were delivered
 //   FAULT_FSTAT_DELTA=D    fstat reports the size plus D (D < 0: the file grew
 //                          after fstat; D > 0: it shrank)
@@ -114,9 +116,9 @@ __attribute__((destructor)) void UnblockSigbus() {
   sigprocmask(SIG_UNBLOCK, &bus, nullptr);
 }
 
-// The faults of a read of count bytes; returns the count to ask for, or -1
-// with errno set for a read that fails.
-ssize_t ReadFaults(size_t& count) {
+// The faults of a read of count bytes at offset; returns the count to ask
+// for, or -1 with errno set for a read that fails.
+ssize_t ReadFaults(size_t& count, off_t offset) {
   if (g_read_eintr_left < 0) g_read_eintr_left = EnvNumber("FAULT_READ_EINTR", 0);
   if (g_read_eintr_left > 0) {
     --g_read_eintr_left;
@@ -130,6 +132,10 @@ ssize_t ReadFaults(size_t& count) {
   }
   const long max = EnvNumber("FAULT_READ_MAX", 0);
   if (max > 0 && count > static_cast<size_t>(max)) count = static_cast<size_t>(max);
+  const long short_at = EnvNumber("FAULT_READ_SHORT_AT", -1);
+  if (offset >= 0 && short_at > offset && count > static_cast<size_t>(short_at - offset)) {
+    count = static_cast<size_t>(short_at - offset);
+  }
   return 0;
 }
 
@@ -170,21 +176,21 @@ int openat(int dirfd, const char* path, int flags, ...) {
 ssize_t read(int fd, void* buffer, size_t count) {
   static auto real_read = Next<ssize_t (*)(int, void*, size_t)>("read");
   if (fd != g_fd || g_fd < 0) return real_read(fd, buffer, count);
-  if (ReadFaults(count) < 0) return -1;
+  if (ReadFaults(count, lseek(fd, 0, SEEK_CUR)) < 0) return -1;
   return Delivered(real_read(fd, buffer, count));
 }
 
 ssize_t pread(int fd, void* buffer, size_t count, off_t offset) {
   static auto real_pread = Next<ssize_t (*)(int, void*, size_t, off_t)>("pread");
   if (fd != g_fd || g_fd < 0) return real_pread(fd, buffer, count, offset);
-  if (ReadFaults(count) < 0) return -1;
+  if (ReadFaults(count, offset) < 0) return -1;
   return Delivered(real_pread(fd, buffer, count, offset));
 }
 
 ssize_t pread64(int fd, void* buffer, size_t count, off64_t offset) {
   static auto real_pread64 = Next<ssize_t (*)(int, void*, size_t, off64_t)>("pread64");
   if (fd != g_fd || g_fd < 0) return real_pread64(fd, buffer, count, offset);
-  if (ReadFaults(count) < 0) return -1;
+  if (ReadFaults(count, static_cast<off_t>(offset)) < 0) return -1;
   return Delivered(real_pread64(fd, buffer, count, offset));
 }
 
