@@ -9,7 +9,7 @@
 #include <cerrno>
 #include <cstdlib>
 
-#include "check/file_descriptor.h"
+#include "io/file_descriptor.h"
 
 namespace {
 

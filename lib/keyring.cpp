@@ -11,7 +11,7 @@
 #include <cstring>
 #include <new>
 
-#include "check/file_descriptor.h"
+#include "io/file_descriptor.h"
 #include "check/messages.h"
 #include "dsa/key_loader.h"
 #include "lib/signcheck.h"

@@ -18,7 +18,7 @@
 
 #include "check/check_core.h"
 #include "check/exit_status.h"
-#include "check/file_descriptor.h"
+#include "io/file_descriptor.h"
 #include "dsa/public_key.h"
 #include "hash/sha0.h"
 #include "layouts/signature_text.h"
