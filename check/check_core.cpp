@@ -154,12 +154,22 @@ CheckReport LstContentCheck(std::string_view content, KeyRing keys, std::string_
   return PassedCheck(kMode, key_index);
 }
 
-CheckReport UrlLocate(std::string_view content, UrlLayout& layout) {
-  layout = LocateUrlLayout(content);
+CheckReport UrlFindSignature(std::string_view content, UrlLayout& layout) {
+  layout = LocateUrlSignature(content);
   if (!layout.has_marker) {
     return FailedCheck(CheckMode::kUrl, kExitSoftware, CheckMessage::kUrlNoSignature);
   }
   return PassedCheck(CheckMode::kUrl, -1);
+}
+
+void UrlFindSignedContent(std::string_view content, UrlLayout& layout) { FindUrlSignedBegin(content, layout); }
+
+CheckReport UrlLocate(std::string_view content, UrlLayout& layout) {
+  const CheckReport found = UrlFindSignature(content, layout);
+  if (found.status == kExitOk) {
+    UrlFindSignedContent(content, layout);
+  }
+  return found;
 }
 
 CheckReport UrlVerifyDigest(const UrlLayout& layout, KeyRing keys, const Sha0Context& digest) {

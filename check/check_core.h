@@ -88,7 +88,13 @@ CheckReport LstContentCheck(std::string_view content, KeyRing keys, std::string_
 // between them: finding the marker and the signature text, then hashing the
 // signed content and verifying.  UrlContentCheck runs both; on success
 // signed_content is the signed content (possibly empty).
+// UrlLocate in turn takes two steps, so that a caller can show the signature
+// text before anything past it is read: UrlFindSignature gives the verdict
+// on the marker and finds the text, UrlFindSignedContent then where the
+// signed content begins.
 CheckReport UrlLocate(std::string_view content, UrlLayout& layout);
+CheckReport UrlFindSignature(std::string_view content, UrlLayout& layout);
+void UrlFindSignedContent(std::string_view content, UrlLayout& layout);
 CheckReport UrlVerify(std::string_view content, const UrlLayout& layout, KeyRing keys,
                       std::string_view& signed_content);
 // UrlVerify's verdict on a finished digest of the signed content, for a

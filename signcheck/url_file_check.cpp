@@ -146,16 +146,16 @@ int HashFileRange(int fd, size_t begin, size_t end, Sha0Context& digest) {
 // mapping loses none of them.
 int CheckAndPrint(std::string_view content, const char* file_name, FILE* out, int fd) {
   std::fprintf(out, "Parse url file %s...\n", file_name);
-  UrlLayout layout = LocateUrlSignature(content);
-  if (!layout.has_marker) {
-    PrintMessage(out, CheckReport{kExitSoftware, CheckMessage::kUrlNoSignature, CheckMode::kUrl, 0, {}}, file_name);
-    return kExitSoftware;
+  UrlLayout layout;
+  if (const CheckReport found = UrlFindSignature(content, layout); found.status != kExitOk) {
+    PrintMessage(out, found, file_name);
+    return found.status;
   }
   std::fputs("Signature: ", out);
   PrintTextOnOpenLine(out, layout.signature_text);
   EndOpenLine(out, "\n");
 
-  FindUrlSignedBegin(content, layout);
+  UrlFindSignedContent(content, layout);
   Sha0Context digest;
   std::memset(&digest, 0, sizeof digest);
   Sha0Init(digest);
