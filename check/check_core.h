@@ -44,10 +44,20 @@ class TaggedCheck {
   size_t entries() const { return entries_; }
 
  private:
+  // Hashes the staged bytes in whole blocks, or all of them when last.
+  void HashStaged(bool last);
+
   CheckMode mode_;
   KeyRing keys_;
   const char* tag_;
   Sha0Context digest_;
+  // The signed parts are staged here and hashed in whole blocks: a line is
+  // rarely a multiple of the hash's 64-byte block, and the hash takes bytes
+  // that leave a block unfinished one at a time.
+  static constexpr size_t kStageSize = 2048;
+  static_assert(kStageSize >= 64 + kLongestPiece);
+  char stage_[kStageSize];
+  size_t staged_ = 0;
   size_t entries_ = 0;
   bool piece_held_nul_ = false;
   bool signature_valid_ = false;
