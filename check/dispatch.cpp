@@ -31,9 +31,11 @@ class PieceReader {
   std::string_view Next() {
     for (;;) {
       const std::string_view rest(window_ + begin_, end_ - begin_);
-      const bool whole = rest.size() >= kLongestPiece || rest.substr(0, kLongestPiece).find('\n') != rest.npos;
-      if (whole || (ended_ && !rest.empty())) {
-        const std::string_view piece = rest.substr(0, PieceLength(rest));
+      const std::string_view piece = rest.substr(0, PieceLength(rest));
+      // A piece that neither ends in a line feed nor is as long as a piece
+      // gets may go on in bytes not read yet.
+      const bool whole = piece.size() == kLongestPiece || (!piece.empty() && piece.back() == '\n');
+      if (whole || (ended_ && !piece.empty())) {
         begin_ += piece.size();
         return piece;
       }
