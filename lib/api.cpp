@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: ISC
 // The C interface of libsigncheck over the checks that signcheck runs.  The
-// checks themselves (check/check_core.h) decide everything; this file only
-// keeps their outcome in the result and hands it back.
+// dispatcher (check/dispatch.h) reads and decides everything, mode by mode;
+// this file only keeps its outcome in the result and hands it back.
 #include "lib/signcheck.h"
 
 #include <algorithm>
