@@ -69,19 +69,29 @@ CheckReport TaggedDescriptorCheck(int fd, CheckMode mode, KeyRing keys, CheckSto
     storage.window.reset(new char[kWindowSize]);
   }
   storage.signed_data.clear();
+  storage.entry_ends.clear();
   TaggedCheck check(mode, keys);
   PieceReader reader(fd, storage.window.get());
   std::string_view signed_part;
   for (std::string_view piece = reader.Next(); !piece.empty(); piece = reader.Next()) {
     const bool last = check.Take(piece, signed_part);
-    storage.signed_data.append(signed_part);
+    if (!signed_part.empty()) {
+      storage.signed_data.append(signed_part);
+      storage.entry_ends.push_back(storage.signed_data.size());
+    }
     if (last) {
       break;
     }
   }
   const CheckReport report = check.Report();
   if (report.status == kExitOk) {
-    SplitTaggedEntries(storage.signed_data, [&storage](std::string_view entry) { storage.spans.push_back(entry); });
+    // Each entry is its signed piece without the tag; the signed data has
+    // stopped growing, so the entries can point into it now.
+    size_t begin = 0;
+    for (const size_t end : storage.entry_ends) {
+      storage.spans.emplace_back(storage.signed_data.data() + begin + kEntryTagLength, end - begin - kEntryTagLength);
+      begin = end;
+    }
   }
   return report;
 }

@@ -25,6 +25,7 @@ struct CheckStorage {
   std::vector<std::string_view> spans;
   FileContent file;                // lst and url files, read whole
   std::string signed_data;         // nvl and msg: the signed pieces
+  std::vector<size_t> entry_ends;  // nvl and msg: where each signed piece ends in signed_data
   std::string piped;               // lst and url from a descriptor, read whole
   std::unique_ptr<char[]> window;  // nvl and msg: the pieces' reading window
 };
