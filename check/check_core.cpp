@@ -33,7 +33,11 @@ bool TaggedCheck::Take(std::string_view piece, std::string_view& signed_part) {
   const PieceRole role = ClassifyPiece(piece, tag_);
   signed_part = role.signed_part;
   if (!role.signed_part.empty()) {
-    Sha0UpdateLarge(digest_, role.signed_part.data(), role.signed_part.size());
+    if (role.signed_part.size() > kStageSize - staged_) {
+      HashStaged(false);
+    }
+    std::memcpy(stage_ + staged_, role.signed_part.data(), role.signed_part.size());
+    staged_ += role.signed_part.size();
     ++entries_;
     piece_held_nul_ = piece_held_nul_ || role.held_nul;
   }
@@ -49,12 +53,20 @@ bool TaggedCheck::Take(std::string_view piece, std::string_view& signed_part) {
   text[text_length] = '\0';
   uint8_t signature[kTaggedSignatureBufferSize] = {};
   HexToBytes(text, signature, sizeof signature);
+  HashStaged(true);
   Sha0Final(digest_);
   // A signature is not taken over a piece that held a zero byte: the piece
   // counts only up to it, and a signed line could be handed back as two.
   key_index_ = VerifyDigestWithRing(keys_, signature, digest_);
   signature_valid_ = key_index_ >= 0 && !piece_held_nul_;
   return true;
+}
+
+void TaggedCheck::HashStaged(bool last) {
+  const size_t hashed = last ? staged_ : staged_ / 64 * 64;
+  Sha0Update(digest_, stage_, static_cast<uint32_t>(hashed));
+  std::memmove(stage_, stage_ + hashed, staged_ - hashed);
+  staged_ -= hashed;
 }
 
 CheckReport TaggedCheck::Report() const {
@@ -154,12 +166,22 @@ CheckReport LstContentCheck(std::string_view content, KeyRing keys, std::string_
   return PassedCheck(kMode, key_index);
 }
 
-CheckReport UrlLocate(std::string_view content, UrlLayout& layout) {
-  layout = LocateUrlLayout(content);
+CheckReport UrlFindSignature(std::string_view content, UrlLayout& layout) {
+  layout = LocateUrlSignature(content);
   if (!layout.has_marker) {
     return FailedCheck(CheckMode::kUrl, kExitSoftware, CheckMessage::kUrlNoSignature);
   }
   return PassedCheck(CheckMode::kUrl, -1);
+}
+
+void UrlFindSignedContent(std::string_view content, UrlLayout& layout) { FindUrlSignedBegin(content, layout); }
+
+CheckReport UrlLocate(std::string_view content, UrlLayout& layout) {
+  const CheckReport found = UrlFindSignature(content, layout);
+  if (found.status == kExitOk) {
+    UrlFindSignedContent(content, layout);
+  }
+  return found;
 }
 
 CheckReport UrlVerifyDigest(const UrlLayout& layout, KeyRing keys, const Sha0Context& digest) {

@@ -44,10 +44,20 @@ class TaggedCheck {
   size_t entries() const { return entries_; }
 
  private:
+  // Hashes the staged bytes in whole blocks, or all of them when last.
+  void HashStaged(bool last);
+
   CheckMode mode_;
   KeyRing keys_;
   const char* tag_;
   Sha0Context digest_;
+  // The signed parts are staged here and hashed in whole blocks: a line is
+  // rarely a multiple of the hash's 64-byte block, and the hash takes bytes
+  // that leave a block unfinished one at a time.
+  static constexpr size_t kStageSize = 2048;
+  static_assert(kStageSize >= 64 + kLongestPiece);
+  char stage_[kStageSize];
+  size_t staged_ = 0;
   size_t entries_ = 0;
   bool piece_held_nul_ = false;
   bool signature_valid_ = false;
@@ -88,7 +98,13 @@ CheckReport LstContentCheck(std::string_view content, KeyRing keys, std::string_
 // between them: finding the marker and the signature text, then hashing the
 // signed content and verifying.  UrlContentCheck runs both; on success
 // signed_content is the signed content (possibly empty).
+// UrlLocate in turn takes two steps, so that a caller can show the signature
+// text before anything past it is read: UrlFindSignature gives the verdict
+// on the marker and finds the text, UrlFindSignedContent then where the
+// signed content begins.
 CheckReport UrlLocate(std::string_view content, UrlLayout& layout);
+CheckReport UrlFindSignature(std::string_view content, UrlLayout& layout);
+void UrlFindSignedContent(std::string_view content, UrlLayout& layout);
 CheckReport UrlVerify(std::string_view content, const UrlLayout& layout, KeyRing keys,
                       std::string_view& signed_content);
 // UrlVerify's verdict on a finished digest of the signed content, for a

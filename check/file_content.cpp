@@ -3,13 +3,13 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 
-#include "check/file_descriptor.h"
+#include "io/file_descriptor.h"
+#include "io/io.h"
 
 namespace {
 
@@ -21,10 +21,7 @@ void FreeBlock::operator()(char* block) const { std::free(block); }
 
 CheckReport ReadFileContent(const char* file_name, CheckMode mode, FileContent& content) {
   content.size = 0;
-  int fd;
-  do {
-    fd = open(file_name, O_RDONLY | O_CLOEXEC);
-  } while (fd < 0 && errno == EINTR);
+  const int fd = io::Open(file_name, O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
     return FailedCheck(mode, kExitIoError, CheckMessage::kOpenFailed, errno);
   }
@@ -51,11 +48,8 @@ CheckReport ReadFileContent(const char* file_name, CheckMode mode, FileContent& 
   }
   size_t count = 0;
   do {
-    const ssize_t got = read(file.get(), content.buffer.get() + count, std::min(kReadSize, size - count));
+    const ssize_t got = io::Read(file.get(), content.buffer.get() + count, std::min(kReadSize, size - count));
     if (got < 0) {
-      if (errno == EINTR) {
-        continue;
-      }
       return FailedCheck(mode, kExitIoError, CheckMessage::kReadFailed, errno);
     }
     if (got == 0) {

@@ -6,13 +6,6 @@
 
 namespace {
 
-// The text of a system error, thread-safe: strerror_r comes in two forms,
-// and either gives the text strerror would.
-[[maybe_unused]] const char* ErrorText(int result, const char* buffer) {
-  return result == 0 ? buffer : "Unknown error";
-}
-[[maybe_unused]] const char* ErrorText(const char* result, const char*) { return result; }
-
 // The message texts.  In them \1 stands for the file name, \2 for the
 // system's error text, \3 for the signature text, \4 for the words of the
 // list's entries and \5 for the mode word.
@@ -91,10 +84,6 @@ void ComposeMessage(const CheckReport& report, const char* file_name, const char
       default: sink.Append(mode_word); break;
     }
   }
-}
-
-const char* SystemErrorText(int error, ErrorTextBuffer& buffer) {
-  return ErrorText(strerror_r(error, buffer, sizeof buffer), buffer);
 }
 
 void PrintMessage(FILE* out, const CheckReport& report, const char* file_name, const char* mode_word) {

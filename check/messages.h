@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "check/report.h"
+#include "io/io.h"
 
 // Writes the message of report, one line with its line feed, through
 // append, a piece at a time.  file_name and mode_word (for an unknown mode)
@@ -20,11 +21,6 @@ class MessageSink {
   ~MessageSink() = default;
 };
 void ComposeMessage(const CheckReport& report, const char* file_name, const char* mode_word, MessageSink& sink);
-
-// The system's text for error, as strerror gives it but thread-safe: in
-// buffer, or a constant text.
-using ErrorTextBuffer = char[256];
-const char* SystemErrorText(int error, ErrorTextBuffer& buffer);
 
 // ComposeMessage onto a stream.
 void PrintMessage(FILE* out, const CheckReport& report, const char* file_name, const char* mode_word = "");

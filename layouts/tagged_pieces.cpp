@@ -12,7 +12,9 @@ char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A
 }  // namespace
 
 size_t PieceLength(std::string_view rest) {
-  const size_t feed = rest.find('\n');
+  // Only the piece's own bytes are searched: a long content without line
+  // feeds would otherwise be scanned to its end for every piece.
+  const size_t feed = rest.substr(0, kLongestPiece).find('\n');
   const size_t through_feed = feed == std::string_view::npos ? rest.size() : feed + 1;
   return std::min({through_feed, kLongestPiece, rest.size()});
 }

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: ISC
 // The C interface of libsigncheck over the checks that signcheck runs.  The
-// checks themselves (check/check_core.h) decide everything; this file only
-// keeps their outcome in the result and hands it back.
+// dispatcher (check/dispatch.h) reads and decides everything, mode by mode;
+// this file only keeps its outcome in the result and hands it back.
 #include "lib/signcheck.h"
 
 #include <algorithm>
@@ -13,7 +13,7 @@
 #include <string_view>
 #include <vector>
 
-#include "check/check_core.h"
+#include "check/dispatch.h"
 #include "check/exit_status.h"
 #include "dsa/builtin_key.h"
 #include "dsa/public_key.h"
@@ -34,11 +34,9 @@ constexpr size_t kSpanReserve = 16;
 
 struct signcheck_result {
   CheckReport report{kExitUsage, CheckMessage::kNone, CheckMode::kNvl, 0, {}};
-  std::string file_name;  // the name the message shows
-  std::string mode_word;  // the word an unknown mode was given as
-  std::vector<std::string_view> spans;
-  FileContent file;                        // lst and url files, read whole
-  std::string signed_data;                 // nvl and msg files: the signed pieces
+  std::string file_name;                   // the name the message shows
+  std::string mode_word;                   // the word an unknown mode was given as
+  CheckStorage checked;                    // the spans and what they point into
   const PublicKey* verified_by = nullptr;  // the key of the ring that verified
 };
 
@@ -48,7 +46,7 @@ namespace {
 // leaves only its own outcome (a null argument: status SIGNCHECK_USAGE, no
 // spans and no message).
 void Forget(signcheck_result& result) {
-  result.spans.clear();
+  result.checked.spans.clear();
   result.file_name.clear();
   result.mode_word.clear();
   result.report = CheckReport{kExitUsage, CheckMessage::kNone, CheckMode::kNvl, 0, {}};
@@ -98,41 +96,6 @@ bool TakeArguments(signcheck_result& result, const char* mode_word, const char* 
   return true;
 }
 
-// What memory running out is called in the mode's reading.
-CheckReport OutOfMemory(CheckMode mode) {
-  const bool tagged = mode == CheckMode::kNvl || mode == CheckMode::kMsg;
-  return CheckReport{
-      kExitIoError, tagged ? CheckMessage::kTaggedCannotRead : CheckMessage::kReadFailed, mode, ENOMEM, {}};
-}
-
-void CheckContent(signcheck_result& result, CheckMode mode, KeyRing keys, std::string_view content) {
-  std::string_view signed_bytes;
-  switch (mode) {
-    case CheckMode::kNvl:
-    case CheckMode::kMsg: result.report = TaggedContentCheck(content, mode, keys, result.spans); return;
-    case CheckMode::kLst: result.report = LstContentCheck(content, keys, signed_bytes); break;
-    case CheckMode::kUrl: result.report = UrlContentCheck(content, keys, signed_bytes); break;
-  }
-  if (result.report.status == kExitOk) {
-    result.spans.push_back(signed_bytes);  // within the capacity reserved at the start
-  }
-}
-
-// The tagged list read as signcheck reads it, through a stream up to its
-// signature line; the entries point into the signed pieces kept.
-void CheckTaggedFile(signcheck_result& result, CheckMode mode, KeyRing keys, const char* file_name) {
-  FILE* stream = std::fopen(file_name, "rbe");
-  if (stream == nullptr) {
-    result.report = CheckReport{kExitIoError, CheckMessage::kTaggedCannotRead, mode, errno, {}};
-    return;
-  }
-  result.report = TaggedStreamCheck(stream, mode, keys, 0, result.signed_data);
-  std::fclose(stream);
-  if (result.report.status == kExitOk) {
-    SplitTaggedEntries(result.signed_data, [&result](std::string_view entry) { result.spans.push_back(entry); });
-  }
-}
-
 class BufferSink final : public MessageSink {
  public:
   BufferSink(char* buffer, size_t size) : buffer_(buffer), size_(size) {}
@@ -165,7 +128,7 @@ signcheck_result* signcheck_result_new(void) {
     auto* result = new signcheck_result;
     result->file_name.reserve(kNameReserve);
     result->mode_word.reserve(kModeWordReserve);
-    result->spans.reserve(kSpanReserve);
+    result->checked.spans.reserve(kSpanReserve);
     return result;
   } catch (const std::bad_alloc&) {
     return nullptr;
@@ -187,10 +150,10 @@ int signcheck_check_buffer_with(signcheck_result* result, const signcheck_keyrin
     }
     const KeyRing keys = KeysOf(ring);
     const std::string_view content(data == nullptr ? "" : static_cast<const char*>(data), size);
-    CheckContent(*result, mode, keys, content);
+    result->report = CheckContent(content, mode, keys, result->checked.spans);
     return Finish(*result, keys);
   } catch (const std::bad_alloc&) {
-    result->spans.clear();
+    result->checked.spans.clear();
     result->report = OutOfMemory(mode);
   }
   return result->report.status;
@@ -208,17 +171,10 @@ int signcheck_check_file_with(signcheck_result* result, const signcheck_keyring*
       return result->report.status;
     }
     const KeyRing keys = KeysOf(ring);
-    if (mode == CheckMode::kNvl || mode == CheckMode::kMsg) {
-      CheckTaggedFile(*result, mode, keys, file_name);
-    } else {
-      result->report = ReadFileContent(file_name, mode, result->file);
-      if (result->report.status == kExitOk) {
-        CheckContent(*result, mode, keys, result->file.view());
-      }
-    }
+    result->report = CheckFile(file_name, mode, keys, result->checked);
     return Finish(*result, keys);
   } catch (const std::bad_alloc&) {
-    result->spans.clear();
+    result->checked.spans.clear();
     result->report = OutOfMemory(mode);
   }
   return result->report.status;
@@ -238,14 +194,14 @@ int signcheck_result_status(const signcheck_result* result) {
 }
 
 size_t signcheck_result_span_count(const signcheck_result* result) {
-  return result == nullptr ? 0 : result->spans.size();
+  return result == nullptr ? 0 : result->checked.spans.size();
 }
 
 signcheck_span signcheck_result_span(const signcheck_result* result, size_t index) {
-  if (result == nullptr || index >= result->spans.size()) {
+  if (result == nullptr || index >= result->checked.spans.size()) {
     return {nullptr, 0};
   }
-  const std::string_view span = result->spans[index];
+  const std::string_view span = result->checked.spans[index];
   return {reinterpret_cast<const unsigned char*>(span.data()), span.size()};
 }
 
@@ -253,11 +209,12 @@ size_t signcheck_result_spans(const signcheck_result* result, signcheck_span* sp
   if (result == nullptr) {
     return 0;
   }
-  const size_t copied = spans == nullptr ? 0 : std::min(count, result->spans.size());
+  const size_t copied = spans == nullptr ? 0 : std::min(count, result->checked.spans.size());
   for (size_t i = 0; i < copied; ++i) {
-    spans[i] = {reinterpret_cast<const unsigned char*>(result->spans[i].data()), result->spans[i].size()};
+    spans[i] = {reinterpret_cast<const unsigned char*>(result->checked.spans[i].data()),
+                result->checked.spans[i].size()};
   }
-  return result->spans.size();
+  return result->checked.spans.size();
 }
 
 size_t signcheck_result_message(const signcheck_result* result, char* buffer, size_t size) {

@@ -5,15 +5,15 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 #include <new>
 
-#include "check/file_descriptor.h"
 #include "check/messages.h"
 #include "dsa/key_loader.h"
+#include "io/file_descriptor.h"
+#include "io/io.h"
 #include "lib/signcheck.h"
 
 namespace {
@@ -107,10 +107,7 @@ int signcheck_keyring_add_file(signcheck_keyring* ring, const char* path) {
       return status;
     }
     // Not blocking: a FIFO given as a key file is refused, not waited on.
-    int fd;
-    do {
-      fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    } while (fd < 0 && errno == EINTR);
+    const int fd = io::Open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0) {
       return RefuseSystem(*ring, path, "cannot open", errno);
     }
@@ -129,21 +126,12 @@ int signcheck_keyring_add_file(signcheck_keyring* ring, const char* path) {
       return Refuse(*ring, SIGNCHECK_DATA_ERROR, path, "too large for a public key file");
     }
     std::string text(static_cast<size_t>(status.st_size), '\0');
-    size_t count = 0;
-    while (count < text.size()) {
-      const ssize_t got = read(file.get(), text.data() + count, text.size() - count);
-      if (got < 0 && errno == EINTR) {
-        continue;
-      }
-      if (got < 0) {
-        return RefuseSystem(*ring, path, "cannot read", errno);
-      }
-      if (got == 0) {
-        break;
-      }
-      count += static_cast<size_t>(got);
+    // No more than the size examined: a file that grows meanwhile is cut there.
+    const io::Filled filled = io::ReadFull(file.get(), text.data(), text.size());
+    if (filled.error != 0) {
+      return RefuseSystem(*ring, path, "cannot read", filled.error);
     }
-    text.resize(count);
+    text.resize(filled.count);
     return AddText(*ring, text, path);
   } catch (const std::bad_alloc&) {
     ring->message.clear();

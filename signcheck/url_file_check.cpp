@@ -18,9 +18,11 @@
 
 #include "check/check_core.h"
 #include "check/exit_status.h"
-#include "check/file_descriptor.h"
 #include "dsa/builtin_key.h"
+#include "dsa/public_key.h"
 #include "hash/sha0.h"
+#include "io/file_descriptor.h"
+#include "io/io.h"
 #include "layouts/signature_text.h"
 
 namespace {
@@ -128,16 +130,9 @@ alignas(4096) unsigned char g_read_buffer[kReadPiece];
 int HashFileRange(int fd, size_t begin, size_t end, Sha0Context& digest) {
   for (size_t at = begin; at < end;) {
     const size_t want = std::min(kReadPiece, end - at);
-    size_t filled = 0;
-    while (filled < want) {
-      const ssize_t got = pread(fd, g_read_buffer + filled, want - filled, static_cast<off_t>(at + filled));
-      if (got < 0 && errno == EINTR) {
-        continue;
-      }
-      if (got <= 0) {
-        return got < 0 ? errno : EIO;
-      }
-      filled += static_cast<size_t>(got);
+    const io::Filled filled = io::ReadFullAt(fd, g_read_buffer, want, static_cast<off_t>(at));
+    if (filled.count < want) {
+      return filled.error != 0 ? filled.error : EIO;
     }
     Sha0Update(digest, g_read_buffer, static_cast<uint32_t>(want));
     at += want;
@@ -152,16 +147,16 @@ int HashFileRange(int fd, size_t begin, size_t end, Sha0Context& digest) {
 // mapping loses none of them.
 int CheckAndPrint(std::string_view content, const char* file_name, FILE* out, int fd) {
   std::fprintf(out, "Parse url file %s...\n", file_name);
-  UrlLayout layout = LocateUrlSignature(content);
-  if (!layout.has_marker) {
-    PrintMessage(out, CheckReport{kExitSoftware, CheckMessage::kUrlNoSignature, CheckMode::kUrl, 0, {}}, file_name);
-    return kExitSoftware;
+  UrlLayout layout;
+  if (const CheckReport found = UrlFindSignature(content, layout); found.status != kExitOk) {
+    PrintMessage(out, found, file_name);
+    return found.status;
   }
   std::fputs("Signature: ", out);
   PrintTextOnOpenLine(out, layout.signature_text);
   EndOpenLine(out, "\n");
 
-  FindUrlSignedBegin(content, layout);
+  UrlFindSignedContent(content, layout);
   Sha0Context digest;
   std::memset(&digest, 0, sizeof digest);
   Sha0Init(digest);

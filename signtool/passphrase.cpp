@@ -9,6 +9,7 @@
 #include <cstring>
 #include <string>
 
+#include "io/io.h"
 #include "signtool/passphrase.h"
 
 namespace signtool {
@@ -38,8 +39,7 @@ bool ReadLine(int fd, Secret& line, std::string& error) {
   line.text.reserve(kMaxPassphrase + 1);
   for (;;) {
     char c;
-    const ssize_t n = read(fd, &c, 1);
-    if (n < 0 && errno == EINTR) continue;
+    const ssize_t n = io::Read(fd, &c, 1);
     if (n < 0) {
       error = std::strerror(errno);
       return false;

@@ -62,7 +62,9 @@ TEST(TaggedListTest, UntaggedLinesAreNeitherSignedNorListed) {
 }
 
 TEST(TaggedListTest, AnyChangeToATaggedLineFails) {
+  SKIP_WITHOUT_TEST_KEY();
   const std::string file = kFirst + kSecond + kSignedPair + "\r\n";
+  ASSERT_EQ(Check(file).status, 0);
   for (size_t i = 0; i < kFirst.size() + kSecond.size(); ++i) {
     std::string changed = file;
     changed[i] = changed[i] == 'z' ? 'y' : 'z';
