@@ -26,6 +26,7 @@
 #include <string>
 #include <vector>
 
+#include "dsa/builtin_key.h"
 #include "dsa/public_key.h"
 #include "hash/sha0.h"
 #include "layouts/signature_text.h"

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "check/dispatch.h"
+#include "dsa/builtin_key.h"
 #include "test_support.h"
 
 namespace {
