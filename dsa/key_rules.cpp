@@ -80,7 +80,8 @@ bool CheckKeyRules(const KeyNumbers& n, bool with_private, std::string_view orig
     return Refuse(reason, origin, "q does not divide p - 1");
   }
   // q first: the cheaper test, and a composite q refuses the key as surely.
-  if (!Prime(n.q, kQLimbs, "q is not prime", origin, reason) || !Prime(n.p, kPLimbs, "p is not prime", origin, reason)) {
+  if (!Prime(n.q, kQLimbs, "q is not prime", origin, reason) ||
+      !Prime(n.p, kPLimbs, "p is not prime", origin, reason)) {
     return false;
   }
   Modulus p;
