@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: ISC
 // Primality of the numbers of a key file, which may be built to fool the
-// test: trial division by the odd primes below 2000, Baillie-PSW (a strong
+// test: trial division by the odd primes below 256, Baillie-PSW (a strong
 // test to base 2 and a strong Lucas test with Selfridge's parameters), then
 // Miller-Rabin rounds with bases drawn by getrandom(2).
 #pragma once
