@@ -488,6 +488,7 @@ std::vector<KeyTextRow> KeyTextRows() {
       {"nul in comment", key + std::string("# \0\n", 4), "a comment holds a control character", 6},
       {"bad utf8", key + "# caf\xc3\x28\n", "a comment is not valid UTF-8", 6},
       {"overlong utf8", key + "# \xc0\xaf\n", "a comment is not valid UTF-8", 6},
+      {"stray continuation byte", key + "# \x80\n", "a comment is not valid UTF-8", 6},
       {"c1 control", key + "# \xc2\x85\n", "a comment holds a control character", 6},
       {"lone cr", "#\r \n" + key, "a carriage return that does not end the line", 1},
       {"pq line", "pq = 5\n" + key, "neither 'name = hex'", 1},
@@ -559,6 +560,21 @@ TEST_F(Signtool, EveryKeyReaderAgrees) {
       EXPECT_EQ(ReadFile(written).find("x ="), std::string::npos);
     }
     fs::remove(written);
+  }
+}
+
+// The private rules, which a private key file meets wherever it is read:
+// 0 < x < q and y = g^x.
+TEST_F(Signtool, PrivateKeyRules) {
+  const std::string key = ReadFile(kPrivateKey);
+  const size_t x_at = key.find("\nx = ") + 5, x_end = key.find('\n', x_at);
+  const std::string q = key.substr(key.find("\nq = ") + 5, 40);
+  const std::pair<std::string, std::string> rows[] = {
+      {"0", "x must lie between 1 and q - 1"}, {q, "x must lie between 1 and q - 1"}, {"1", "y is not g^x mod p"}};
+  for (const auto& [x, reason] : rows) {
+    WriteFile(dir_ / "bad.key", key.substr(0, x_at) + x + key.substr(x_end));
+    const Outcome o = RunSigntool(dir_, {"id", (dir_ / "bad.key").string()});
+    EXPECT_NE(o.err.find((dir_ / "bad.key").string() + ": " + reason), std::string::npos) << x << ": " << o.err;
   }
 }
 
