@@ -22,7 +22,8 @@ function(signcheck_build_key_reader)
   set(dir ${SIGNCHECK_KEY_READER_DIR})
   if(NOT EXISTS ${dir}/CMakeCache.txt)
     execute_process(
-      COMMAND ${CMAKE_COMMAND} -S ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/KeyReader -B ${dir} -DCMAKE_BUILD_TYPE=Release
+      COMMAND ${CMAKE_COMMAND} -E env --unset=CMAKE_TOOLCHAIN_FILE
+              ${CMAKE_COMMAND} -S ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/KeyReader -B ${dir} -DCMAKE_BUILD_TYPE=Release
               -DSIGNCHECK_SOURCE_DIR=${PROJECT_SOURCE_DIR}
       RESULT_VARIABLE status OUTPUT_VARIABLE output ERROR_VARIABLE output)
     if(NOT status EQUAL 0)
