@@ -1,10 +1,14 @@
 # SPDX-License-Identifier: ISC
 # The keys compiled into signcheck: checks SIGNCHECK_PUBLIC_KEY, a list of 1
 # to 8 public key files (several while a key is rotated, the old one first),
-# prints each key's ID (the one `signtool id` prints) and warns about the
-# development key.  Sets
+# each read by the project's own key reader (cmake/KeyId.cmake), prints each
+# key's ID (the one `signtool id` prints) and warns about the development
+# key.  Sets
 #   SIGNCHECK_KEY_IDS              the compiled-in keys' IDs, in order
-#   SIGNCHECK_BUILTIN_PUBLIC_KEYS  their public key files, in the same order
+#   SIGNCHECK_BUILTIN_PUBLIC_KEYS  their public key files as the reader wrote
+#                                  them back (<build>/keys/<ID>.pub), in the
+#                                  same order: what is compiled in and
+#                                  packaged, never the input's bytes
 #   SIGNCHECK_KEY_ID               the first key's ID, the one the reference
 #                                  constants and signcheck_key_id() carry
 #   SIGNCHECK_BUILTIN_PUBLIC_KEY   the first key's public key file
@@ -24,7 +28,9 @@ set(SIGNCHECK_DEVELOPMENT_PUBLIC_KEY ${PROJECT_SOURCE_DIR}/keys/development.pub)
 
 include(${CMAKE_CURRENT_LIST_DIR}/KeyId.cmake)
 
-signcheck_key_id(development_id ${SIGNCHECK_DEVELOPMENT_PUBLIC_KEY})
+set(written_keys ${CMAKE_BINARY_DIR}/keys)
+file(MAKE_DIRECTORY ${written_keys})
+signcheck_public_key(development_id ${SIGNCHECK_DEVELOPMENT_PUBLIC_KEY} ${written_keys}/written.pub)
 if(SIGNCHECK_PUBLIC_KEY)
   set(key_files ${SIGNCHECK_PUBLIC_KEY})
 else()
@@ -36,13 +42,15 @@ if(key_count GREATER 8)
                       "(a rotation needs two: old.pub;new.pub)")
 endif()
 set(SIGNCHECK_KEY_IDS)
+set(SIGNCHECK_BUILTIN_PUBLIC_KEYS)
 foreach(key_file IN LISTS key_files)
   if(NOT IS_ABSOLUTE "${key_file}" OR NOT EXISTS "${key_file}" OR IS_DIRECTORY "${key_file}")
     message(FATAL_ERROR "SIGNCHECK_PUBLIC_KEY=${key_file}: no such key file "
                         "(give the absolute path of each public key file, separated by semicolons, or leave it "
                         "empty for the development key)")
   endif()
-  signcheck_key_id(key_id ${key_file})
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${key_file})
+  signcheck_public_key(key_id ${key_file} ${written_keys}/written.pub)
   if(key_id IN_LIST SIGNCHECK_KEY_IDS)
     message(FATAL_ERROR "SIGNCHECK_PUBLIC_KEY names key ${key_id} twice (the second time as ${key_file}): "
                         "give each key once")
@@ -51,10 +59,13 @@ foreach(key_file IN LISTS key_files)
     message(FATAL_ERROR "SIGNCHECK_PUBLIC_KEY: ${key_file} is the development key, whose private half is public, "
                         "and a build with several keys is a release build: leave it out")
   endif()
+  # Rewritten only when it changed, so that a configure rebuilds nothing.
+  file(COPY_FILE ${written_keys}/written.pub ${written_keys}/${key_id}.pub ONLY_IF_DIFFERENT)
   list(APPEND SIGNCHECK_KEY_IDS ${key_id})
+  list(APPEND SIGNCHECK_BUILTIN_PUBLIC_KEYS ${written_keys}/${key_id}.pub)
 endforeach()
-set(SIGNCHECK_BUILTIN_PUBLIC_KEYS ${key_files})
-list(GET key_files 0 SIGNCHECK_BUILTIN_PUBLIC_KEY)
+file(REMOVE ${written_keys}/written.pub)
+list(GET SIGNCHECK_BUILTIN_PUBLIC_KEYS 0 SIGNCHECK_BUILTIN_PUBLIC_KEY)
 list(GET SIGNCHECK_KEY_IDS 0 SIGNCHECK_KEY_ID)
 if(SIGNCHECK_KEY_ID STREQUAL development_id)
   set(SIGNCHECK_DEVELOPMENT_KEY_BUILD ON)
@@ -110,3 +121,4 @@ unset(key_number)
 unset(expected)
 unset(development_id)
 unset(test_key_default)
+unset(written_keys)

@@ -44,7 +44,9 @@ foreach(package IN LISTS packages)
 endforeach()
 
 # The public half of each compiled-in key, named by its ID, so that what an
-# installed signcheck accepts can be read without running it.
+# installed signcheck accepts can be read without running it: the file the
+# key reader wrote back (the ID comment and p, q, g, y), never the file given,
+# which may hold anything else.
 foreach(key_file key_id IN ZIP_LISTS SIGNCHECK_BUILTIN_PUBLIC_KEYS SIGNCHECK_KEY_IDS)
   install(FILES ${key_file} DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/signcheck RENAME ${key_id}.pub
           COMPONENT signcheck)

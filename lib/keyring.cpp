@@ -48,8 +48,10 @@ int CheckRoom(signcheck_keyring& ring, const char* name) {
 int AddText(signcheck_keyring& ring, std::string_view text, const char* name) {
   auto key = std::make_unique<PublicKey>();
   std::string reason;
-  if (!LoadPublicKey(text, *key, reason)) {
-    return Refuse(ring, SIGNCHECK_DATA_ERROR, name, reason);
+  if (!LoadPublicKey(text, name, *key, reason)) {
+    ring.message.assign("key file ").append(reason).append("\n");
+    ring.error = 0;
+    return SIGNCHECK_DATA_ERROR;
   }
   ring.pointers[ring.keys.size()] = key.get();
   ring.keys.push_back(std::move(key));
@@ -144,7 +146,9 @@ size_t signcheck_keyring_message(const signcheck_keyring* ring, char* buffer, si
   const std::string_view message = ring == nullptr ? std::string_view() : std::string_view(ring->message);
   if (buffer != nullptr && size > 0) {
     const size_t copied = message.size() < size ? message.size() : size - 1;
-    std::memcpy(buffer, message.data(), copied);
+    if (copied > 0) {
+      std::memcpy(buffer, message.data(), copied);
+    }
     buffer[copied] = '\0';
   }
   return message.size();

@@ -150,9 +150,10 @@ SIGNCHECK_API signcheck_keyring* signcheck_keyring_new(void);
 
 /* Loads the public key file at path (as signtool keygen writes it) and adds
  * the key to ring.  The key is refused, and ring left as it was, when the
- * file is not a public key file or its key is not one that signtool would
- * make or use: the numbers' sizes, p and q prime, q dividing p - 1, g and y
- * of order q are all tested.  Returns SIGNCHECK_OK, SIGNCHECK_DATA_ERROR for
+ * file is not a public key file by the grammar of signtool(1) (a private key
+ * file among them) or its key breaks a key rule: the numbers' sizes, p and q
+ * prime, q dividing p - 1, g and y of order q are all tested, by the same
+ * reader and rules that signtool and the build use.  Returns SIGNCHECK_OK, SIGNCHECK_DATA_ERROR for
  * a refused key, SIGNCHECK_IO_ERROR when the file cannot be opened or read
  * (or is not a regular file), or SIGNCHECK_USAGE for a null argument, a
  * ninth key, or a ring already used by a check: a ring is immutable once
@@ -163,16 +164,17 @@ SIGNCHECK_API int signcheck_keyring_add_file(signcheck_keyring* ring, const char
 SIGNCHECK_API int signcheck_keyring_add_text(signcheck_keyring* ring, const char* text, size_t size);
 
 /* Writes the message of the ring's last failed addition (one line naming
- * the file, or "<text>", and the reason, with its line feed; an empty text
- * after a success) into buffer as snprintf does, and returns its full
- * length. */
+ * the file, or "<text>", the line for a fault of the key file's grammar, and
+ * the reason, with its line feed; an empty text after a success or for a
+ * NULL ring) into buffer as snprintf does, and returns its full length;
+ * buffer may be NULL when size is 0. */
 SIGNCHECK_API size_t signcheck_keyring_message(const signcheck_keyring* ring, char* buffer, size_t size);
 
 /* The errno of the ring's last failed addition when it failed with
- * SIGNCHECK_IO_ERROR, else 0. */
+ * SIGNCHECK_IO_ERROR, else 0 (and 0 for a NULL ring). */
 SIGNCHECK_API int signcheck_keyring_errno(const signcheck_keyring* ring);
 
-/* The number of keys in ring. */
+/* The number of keys in ring; 0 for a NULL ring. */
 SIGNCHECK_API size_t signcheck_keyring_size(const signcheck_keyring* ring);
 
 /* The ID of the ring's key index, in the order the keys were added (as

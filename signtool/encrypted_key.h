@@ -11,7 +11,7 @@
 
 namespace signtool {
 
-// True when the file text is an encrypted PEM private key.
+// True when the key reader takes the text for an encrypted private key.
 bool IsEncryptedKeyText(std::string_view text);
 
 // Decrypts an encrypted PKCS#8 PEM key, asking passphrase_source for the

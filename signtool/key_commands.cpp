@@ -195,7 +195,7 @@ int Constants(const std::vector<std::string>& public_paths) {
   std::string error, origin;
   for (size_t i = 0; i < public_paths.size(); ++i) {
     const std::string& path = public_paths[i];
-    if (!signtool::LoadKey(path, signtool::KeyKind::kPublic, keys[i], error)) return Fail(error);
+    if (!signtool::LoadKey(path, signtool::KeyKind::kPublicFile, keys[i], error)) return Fail(error);
     // A key given twice would be tried twice for every file it does not sign.
     const std::string id = signtool::KeyId(keys[i]);
     const auto same = std::find(ids.begin(), ids.end(), id);

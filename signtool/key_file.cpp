@@ -2,119 +2,77 @@
 #include "signtool/key_file.h"
 
 #include <openssl/crypto.h>
-#include <openssl/evp.h>
 
-#include <cctype>
-#include <cstring>
 #include <utility>
 
+#include "dsa/key_rules.h"
 #include "signtool/encrypted_key.h"
 #include "signtool/read_file.h"
 
 namespace signtool {
 namespace {
 
-std::string_view Trim(std::string_view s) {
-  const char* ws = " \t\r\n\f\v";
-  const size_t first = s.find_first_not_of(ws);
-  if (first == std::string_view::npos) return {};
-  const size_t last = s.find_last_not_of(ws);
-  return s.substr(first, last - first + 1);
-}
-
-bool IsHex(std::string_view s) {
-  if (s.empty()) return false;
-  for (char c : s) {
-    if (!std::isxdigit(static_cast<unsigned char>(c))) return false;
-  }
-  return true;
-}
-
-// True when a is 1 < a < p and a^q = 1 mod p: a generates the order-q subgroup.
-bool HasOrderQ(const BIGNUM* a, const BIGNUM* p, const BIGNUM* q, BN_CTX* ctx) {
-  if (BN_cmp(a, BN_value_one()) <= 0 || BN_cmp(a, p) >= 0) return false;
-  Bn t = NewBn();
-  return BN_mod_exp(t.get(), a, q, p, ctx) == 1 && BN_is_one(t.get());
-}
-
 bool IsPrime(const BIGNUM* n, BN_CTX* ctx) { return BN_check_prime(n, ctx, nullptr) == 1; }
 
 // signcheck takes its result out of Montgomery form with 512-bit steps that
-// keep no carry past the top limb; that is exact only while p stays below
-// 2^512 - 2^496, that is while p's top 16 bits are not all set.
+// keep no carry past the top limb; keygen keeps p's top 16 bits from all
+// being set, which the key rules refuse.
 bool FitsCheckerReduction(const BIGNUM* p) {
   Bn top = NewBn();
   BN_rshift(top.get(), p, kPrimePBits - 16);
   return BN_get_word(top.get()) != 0xFFFF;
 }
 
-std::string Hex(const BIGNUM* n) {
-  char* text = BN_bn2hex(n);
-  std::string s(text);
-  OPENSSL_clear_free(text, s.size());
-  return s;
+// The key's numbers in the reader's form: a number wider than its limbs
+// keeps its bit count and zero limbs, as the reader leaves it.
+void ToNumbers(const DsaKey& key, KeyNumbers& numbers) {
+  const BIGNUM* const values[5] = {key.p.get(), key.q.get(), key.g.get(), key.y.get(), key.x.get()};
+  Limb* const targets[5] = {numbers.p, numbers.q, numbers.g, numbers.y, numbers.x};
+  const int sizes[5] = {kPLimbs, kQLimbs, kPLimbs, kPLimbs, kQLimbs};
+  uint8_t bytes[2 * kPLimbs];
+  for (int i = 0; i < 5; ++i) {
+    if (values[i] == nullptr) continue;
+    numbers.bits[i] = BN_num_bits(values[i]);
+    const int length = 2 * sizes[i];
+    if (numbers.bits[i] > 8 * length || BN_bn2lebinpad(values[i], bytes, length) != length) continue;
+    limbs_from_bytes(bytes, targets[i], static_cast<int16_t>(length));
+  }
+  OPENSSL_cleanse(bytes, sizeof bytes);
+  numbers.form = key.is_private() ? KeyForm::kPrivate : KeyForm::kPublic;
+}
+
+Bn FromLimbs(const Limb* limbs, int n) {
+  uint8_t bytes[2 * kPLimbs];
+  limbs_to_bytes(limbs, bytes, static_cast<int16_t>(2 * n));
+  Bn value(BN_lebin2bn(bytes, 2 * n, nullptr));
+  OPENSSL_cleanse(bytes, sizeof bytes);
+  return value;
 }
 
 }  // namespace
 
 bool ParseKey(std::string_view text, const std::string& origin, KeyKind kind, DsaKey& key, std::string& error) {
-  static const char* const kNames[] = {"p", "q", "g", "x", "y"};
-  Bn values[5];
-  int line_number = 0;
-  while (!text.empty()) {
-    const size_t eol = text.find('\n');
-    std::string_view line = text.substr(0, eol);
-    text = eol == std::string_view::npos ? std::string_view{} : text.substr(eol + 1);
-    ++line_number;
-    if (const size_t hash = line.find('#'); hash != std::string_view::npos) line = line.substr(0, hash);
-    line = Trim(line);
-    if (line.empty()) continue;
-    const std::string where = origin + ":" + std::to_string(line_number);
-    const size_t eq = line.find('=');
-    if (eq == std::string_view::npos) {
-      error = where + ": expected 'name = hex'";
+  KeyNumbers numbers;
+  if (kind == KeyKind::kPublicFile) {
+    if (!ReadPublicKey(text, origin, numbers, error)) return false;
+  } else {
+    if (!ReadKeyText(text, origin, numbers, error)) return false;
+    if (numbers.form == KeyForm::kEncrypted) {
+      error = origin + ": the key is encrypted, and nothing here can ask for its passphrase";
       return false;
     }
-    const std::string_view name = Trim(line.substr(0, eq));
-    Secret hex;  // x's digits are the private number itself
-    hex.text = Trim(line.substr(eq + 1));
-    const std::string& value = hex.text;
-    int index = -1;
-    for (int i = 0; i < 5; ++i) {
-      if (name == kNames[i]) index = i;
-    }
-    if (index < 0) {
-      error = where + ": unknown name '" + std::string(name) + "' (expected p, q, g, x or y)";
+    if (kind == KeyKind::kPrivate && numbers.form != KeyForm::kPrivate) {
+      error = origin + ": no 'x' line (a private key file is needed here)";
       return false;
     }
-    if (values[index]) {
-      error = where + ": '" + std::string(name) + "' given twice";
-      return false;
-    }
-    if (!IsHex(value) || value.size() > 1024) {
-      error = where + ": '" + std::string(name) + "' is not a hexadecimal number";
-      return false;
-    }
-    BIGNUM* bn = nullptr;
-    if (BN_hex2bn(&bn, value.c_str()) == 0) {
-      error = where + ": cannot read '" + std::string(name) + "'";
-      return false;
-    }
-    values[index].reset(bn);
+    if (!CheckKeyRules(numbers, numbers.form == KeyForm::kPrivate, origin, error)) return false;
   }
-  for (int i = 0; i < 5; ++i) {
-    if (i == 3 && kind == KeyKind::kPublic) continue;
-    if (!values[i]) {
-      error = origin + ": no '" + kNames[i] + "' line" + (i == 3 ? " (a private key file is needed here)" : "");
-      return false;
-    }
-  }
-  key.p = std::move(values[0]);
-  key.q = std::move(values[1]);
-  key.g = std::move(values[2]);
-  key.x = kind == KeyKind::kPrivate ? std::move(values[3]) : nullptr;
-  key.y = std::move(values[4]);
-  return CheckKey(key, error) || (error = origin + ": " + error, false);
+  key.p = FromLimbs(numbers.p, kPLimbs);
+  key.q = FromLimbs(numbers.q, kQLimbs);
+  key.g = FromLimbs(numbers.g, kPLimbs);
+  key.y = FromLimbs(numbers.y, kPLimbs);
+  key.x = kind == KeyKind::kPrivate ? FromLimbs(numbers.x, kQLimbs) : nullptr;
+  return true;
 }
 
 std::string StatedKeyId(std::string_view text) {
@@ -132,7 +90,9 @@ std::string StatedKeyId(std::string_view text) {
 
 bool ParseKeyText(const Secret& text, const std::string& origin, KeyKind kind, DsaKey& key, std::string& error,
                   const PassphraseSource* passphrase_source) {
-  if (IsEncryptedKeyText(text.text)) return ParseEncryptedKey(text, origin, kind, passphrase_source, key, error);
+  if (kind != KeyKind::kPublicFile && IsEncryptedKeyText(text.text)) {
+    return ParseEncryptedKey(text, origin, kind, passphrase_source, key, error);
+  }
   return ParseKey(text.text, origin, kind, key, error);
 }
 
@@ -148,56 +108,9 @@ bool LoadKey(const std::string& path, KeyKind kind, DsaKey& key, std::string& er
 }
 
 bool CheckKey(const DsaKey& key, std::string& error) {
-  BnCtx ctx(BN_CTX_new());
-  if (BN_num_bits(key.p.get()) != kPrimePBits) {
-    error = "p must have exactly 512 bits";
-    return false;
-  }
-  if (!FitsCheckerReduction(key.p.get())) {
-    error = "p must lie below 2^512 - 2^496 (its top 16 bits not all set)";
-    return false;
-  }
-  if (BN_num_bits(key.q.get()) != kPrimeQBits) {
-    error = "q must have exactly 160 bits";
-    return false;
-  }
-  if (!IsPrime(key.q.get(), ctx.get())) {
-    error = "q is not prime";
-    return false;
-  }
-  if (!IsPrime(key.p.get(), ctx.get())) {
-    error = "p is not prime";
-    return false;
-  }
-  Bn p_minus_1 = CopyBn(key.p.get());
-  BN_sub_word(p_minus_1.get(), 1);
-  Bn rem = NewBn();
-  BN_mod(rem.get(), p_minus_1.get(), key.q.get(), ctx.get());
-  if (!BN_is_zero(rem.get())) {
-    error = "q does not divide p - 1";
-    return false;
-  }
-  if (!HasOrderQ(key.g.get(), key.p.get(), key.q.get(), ctx.get())) {
-    error = "g does not have order q";
-    return false;
-  }
-  if (!HasOrderQ(key.y.get(), key.p.get(), key.q.get(), ctx.get())) {
-    error = "y does not have order q";
-    return false;
-  }
-  if (key.is_private()) {
-    if (BN_is_zero(key.x.get()) || BN_cmp(key.x.get(), key.q.get()) >= 0) {
-      error = "x must lie between 1 and q - 1";
-      return false;
-    }
-    Bn gx = NewBn();
-    BN_mod_exp(gx.get(), key.g.get(), key.x.get(), key.p.get(), ctx.get());
-    if (BN_cmp(gx.get(), key.y.get()) != 0) {
-      error = "y is not g^x mod p";
-      return false;
-    }
-  }
-  return true;
+  KeyNumbers numbers;
+  ToNumbers(key, numbers);
+  return CheckKeyRules(numbers, key.is_private(), {}, error);
 }
 
 bool GenerateKey(DsaKey& key, std::string& error) {
@@ -251,48 +164,19 @@ bool GenerateKey(DsaKey& key, std::string& error) {
 }
 
 std::string FormatKey(const DsaKey& key, KeyKind kind) {
+  KeyNumbers numbers;
+  ToNumbers(key, numbers);
   std::string out;
   out.reserve(4096);  // never moved once x is in it: no stray copy of it
-  if (kind == KeyKind::kPrivate) {
-    out += "# signtool private key " + KeyId(key) + ": DSA, 512-bit p, 160-bit q.  Keep it secret.\n";
-  } else {
-    out += "# signtool public key " + KeyId(key) + ": DSA, 512-bit p, 160-bit q.\n";
-  }
-  out += "# Numbers are big-endian hexadecimal.\n";
-  out += "p = " + Hex(key.p.get()) + "\n";
-  out += "q = " + Hex(key.q.get()) + "\n";
-  out += "g = " + Hex(key.g.get()) + "\n";
-  if (kind == KeyKind::kPrivate) {
-    char* x = BN_bn2hex(key.x.get());
-    const size_t length = std::strlen(x);
-    out += "x = ";
-    out.append(x, length);
-    out += "\n";
-    OPENSSL_clear_free(x, length);
-  }
-  out += "y = " + Hex(key.y.get()) + "\n";
+  WriteKeyText(numbers, kind == KeyKind::kPrivate ? KeyForm::kPrivate : KeyForm::kPublic, out);
   return out;
 }
 
 std::string KeyId(const DsaKey& key) {
-  std::string canonical;
-  const std::pair<const char*, const BIGNUM*> numbers[] = {
-      {"p", key.p.get()}, {"q", key.q.get()}, {"g", key.g.get()}, {"y", key.y.get()}};
-  for (const auto& [name, value] : numbers) {
-    std::string hex = Hex(value);
-    const size_t first = hex.find_first_not_of('0');
-    hex.erase(0, first == std::string::npos ? hex.size() - 1 : first);
-    canonical += std::string(name) + "=" + hex + "\n";
-  }
-  unsigned char digest[EVP_MAX_MD_SIZE];
-  unsigned int length = 0;
-  if (EVP_Digest(canonical.data(), canonical.size(), digest, &length, EVP_sha256(), nullptr) != 1) return {};
-  static const char kDigits[] = "0123456789abcdef";
-  std::string id;
-  for (int i = 0; i < 8; ++i) {
-    id += kDigits[digest[i] >> 4];
-    id += kDigits[digest[i] & 15];
-  }
+  KeyNumbers numbers;
+  ToNumbers(key, numbers);
+  char id[17];
+  KeyIdOf(numbers, id);
   return id;
 }
 

@@ -22,13 +22,18 @@ struct DsaKey {
   bool is_private() const { return x != nullptr; }
 };
 
-enum class KeyKind { kPublic, kPrivate };
+// kPublic takes the public half of any key file (what `signtool id` and
+// `verify` need); kPublicFile only a public key file, refusing a private one
+// with the name of the file to give instead (what is compiled in); kPrivate
+// needs the private key.
+enum class KeyKind { kPublic, kPublicFile, kPrivate };
 
 // Key files are a few hundred bytes; this bounds what reading one may cost.
 inline constexpr size_t kMaxKeyFileSize = 64 * 1024;
 
-// Reads a key file of `name = hex` lines (hex big-endian, `#` starts a
-// comment), or a private key as encrypted PKCS#8 PEM.  A private file holds
+// Reads a key file by the one key reader (dsa/key_text.h) and judges it by
+// the one set of key rules (dsa/key_rules.h): `name = hex` lines, or a
+// private key as encrypted PKCS#8 PEM.  A private file holds
 // p, q, g, x and y; a public one p, q, g and y.  Asking for a public key
 // accepts a private file too.  An encrypted key needs passphrase_source (null:
 // fail and say so).  On failure returns false with a one-line message.
@@ -50,8 +55,9 @@ std::string StatedKeyId(std::string_view text);
 // source in messages.
 bool ParseKey(std::string_view text, const std::string& origin, KeyKind kind, DsaKey& key, std::string& error);
 
-// Checks sizes, primality, q | p - 1, that g and y have order q, and for a
-// private key that y = g^x.  On failure returns false with a message.
+// The key rules (dsa/key_rules.h) on a key in memory: sizes, primality,
+// q | p - 1, the orders of g and y, and for a private key 0 < x < q and
+// y = g^x.  On failure returns false with the rule's message.
 bool CheckKey(const DsaKey& key, std::string& error);
 
 // A fresh domain and key pair from OpenSSL's CSPRNG and primality tests.
@@ -63,8 +69,8 @@ std::string FormatKey(const DsaKey& key, KeyKind kind);
 
 // The short ID of a key: the first 16 hex digits of the SHA-256 of
 // "p=P\nq=Q\ng=G\ny=Y\n", each number in upper-case hex without leading
-// zeros.  The same for the private and the public file of a key; the build
-// computes it the same way from the public key file.
+// zeros (KeyIdOf, dsa/key_text.h).  The same for the private and the public
+// file of a key; the build asks the same reader for it.
 std::string KeyId(const DsaKey& key);
 
 // The ID of keys/development.key, whose private half is public.

@@ -99,7 +99,7 @@ BENCHMARK(BM_VerifyCompiledKey);
 void BM_VerifyLoadedKey(benchmark::State& state) {
   const auto key = std::make_unique<PublicKey>();
   std::string reason;
-  if (!LoadPublicKey(PublicKeyText(), *key, reason)) return state.SkipWithError(reason.c_str());
+  if (!LoadPublicKey(PublicKeyText(), "development.pub", *key, reason)) return state.SkipWithError(reason.c_str());
   RunVerifyWithKey(state, *key);
 }
 BENCHMARK(BM_VerifyLoadedKey);
@@ -108,7 +108,7 @@ void BM_LoadKey(benchmark::State& state) {
   const auto key = std::make_unique<PublicKey>();
   std::string reason;
   for (auto _ : state) {
-    if (!LoadPublicKey(PublicKeyText(), *key, reason)) state.SkipWithError(reason.c_str());
+    if (!LoadPublicKey(PublicKeyText(), "development.pub", *key, reason)) state.SkipWithError(reason.c_str());
     benchmark::DoNotOptimize(key->id);
   }
   state.SetLabel(std::to_string(sizeof(PublicKey)) + " bytes per key");

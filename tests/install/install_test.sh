@@ -224,10 +224,17 @@ case $mode in
                       [python3-signcheck]="usr/lib/python3/dist-packages/signcheck/__init__.py
                         usr/lib/python3/dist-packages/signcheck/_native.py
                         usr/lib/python3/dist-packages/signcheck/py.typed")
+    # The private number of the compiled-in key, which no package may hold
+    # (the test reads the key file only to know what to look for).
+    private_x=""
+    [[ -z $key ]] || private_x=$(sed -n 's/^x[ \t]*=[ \t]*0*\([0-9A-Fa-f]*\).*/\1/p' "$key")
     for package in signcheck signtool libsigncheck1 libsigncheck-dev python3-signcheck; do
       deb=$(echo "$work"/package/"${package}"_*.deb)
       [[ -f $deb ]] || fail "no package $package: ${debs[*]}"
       quietly dpkg-deb -x "$deb" "$work/$package"
+      if [[ -n $private_x ]] && grep -rqiF "$private_x" "$work/$package"; then
+        fail "package $package holds the private number of the key compiled in"
+      fi
       expected=(usr/share/doc/$package/changelog.gz usr/share/doc/$package/copyright)
       if [[ $package == signcheck ]]; then
         for each in $build_ids; do expected+=("usr/share/signcheck/$each.pub"); done

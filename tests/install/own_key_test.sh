@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: ISC
 # A publisher's build: own_key_test.sh CMAKE SOURCE_DIR SIGNTOOL CXX
-# Configure must refuse a SIGNCHECK_PUBLIC_KEY that does not exist, and print
+# Configure must refuse a SIGNCHECK_PUBLIC_KEY that does not exist, a
+# private key (naming the public file to give instead) and any file the key
+# reader refuses, asking that reader rather than reading the file itself; it
+# must print
 # the ID that `signtool id` gives for a fresh key (configured with the options
 # keygen prints).  A rotation's build, that key and the next (old;new), prints
 # both IDs, and the signcheck built with them carries both, accepts a file
@@ -45,6 +48,26 @@ configure "${options[@]}" || { cat "$work/configure.log" >&2; fail "configure fa
 grep -qxF "signcheck key: $id ($work/own.pub)" "$work/configure.log" ||
   { cat "$work/configure.log" >&2; fail "configure did not print the key ID $id"; }
 ! grep -q "development key" "$work/configure.log" || fail "configure warned about the development key"
+cmp -s <("$signtool" id "$work/build/keys/$id.pub") <(echo "$id") || fail "the key written back is not key $id"
+! grep -q '^x' "$work/build/keys/$id.pub" || fail "the key written back holds x"
+
+# Rows through configure: each key text and the refusal configure must give.
+# The two-faced files hold a second key's y behind a control character that
+# an earlier parser of the build took for a line end.
+cp "$work/own.pub" "$work/two-faced.pub"
+printf '#\001y = 2\n' >> "$work/two-faced.pub"
+cp "$source/keys/development.pub" "$work/dev-copy.pub"
+printf '#\001y = 2\n' >> "$work/dev-copy.pub"
+rows=("$work/own.key|$work/own.key: a private key, not a public one: give its public key file ($work/own.pub) instead"
+      "$work/two-faced.pub|$work/two-faced.pub:7: a comment holds a control character"
+      "$work/own.pub;$work/dev-copy.pub|$work/dev-copy.pub:7: a comment holds a control character")
+for row in "${rows[@]}"; do
+  if configure -DSIGNCHECK_PUBLIC_KEY="${row%%|*}"; then
+    fail "configure accepted SIGNCHECK_PUBLIC_KEY=${row%%|*}"
+  fi
+  tr -s ' \n' '  ' < "$work/configure.log" | grep -qF "${row#*|}" ||
+    { cat "$work/configure.log" >&2; fail "configure did not refuse with: ${row#*|}"; }
+done
 
 package_version() {
   sed -n 's/^set(CPACK_PACKAGE_VERSION "\(.*\)")$/\1/p' "$work/build/CPackConfig.cmake"

@@ -122,4 +122,29 @@ TEST(KeyringTest, ThreadsShareOneRing) {
   EXPECT_EQ(failures, std::vector<int>(8, 0));
 }
 
+// Every ring call with a null ring, text or buffer is defined: a usage
+// error or an empty answer, never a null pointer passed on (UBSan under the
+// asan preset aborts on one).
+TEST(Keyring, NullArgumentsAreDefined) {
+  signcheck_keyring* ring = signcheck_keyring_new();
+  char buffer[4] = "abc";
+  EXPECT_EQ(signcheck_keyring_add_text(nullptr, "p", 1), SIGNCHECK_USAGE);
+  EXPECT_EQ(signcheck_keyring_add_file(nullptr, "k.pub"), SIGNCHECK_USAGE);
+  EXPECT_EQ(signcheck_keyring_add_file(ring, nullptr), SIGNCHECK_USAGE);
+  EXPECT_EQ(signcheck_keyring_add_text(ring, nullptr, 0), SIGNCHECK_USAGE);
+  EXPECT_EQ(signcheck_keyring_message(nullptr, buffer, sizeof buffer), 0u);
+  EXPECT_STREQ(buffer, "");
+  EXPECT_EQ(signcheck_keyring_message(nullptr, nullptr, 0), 0u);
+  EXPECT_GT(signcheck_keyring_message(ring, nullptr, 0), 0u);
+  EXPECT_EQ(signcheck_keyring_errno(nullptr), 0);
+  EXPECT_EQ(signcheck_keyring_size(nullptr), 0u);
+  EXPECT_EQ(signcheck_check_buffer_with(nullptr, ring, "nvl", "", 0, "f"), SIGNCHECK_USAGE);
+  EXPECT_EQ(signcheck_check_file_with(nullptr, ring, "nvl", "f"), SIGNCHECK_USAGE);
+  EXPECT_EQ(signcheck_result_key_id(nullptr), nullptr);
+  EXPECT_EQ(signcheck_result_spans(nullptr, nullptr, 0), 0u);
+  EXPECT_EQ(signcheck_result_span(nullptr, 0).data, nullptr);
+  signcheck_keyring_free(ring);
+  signcheck_keyring_free(nullptr);
+}
+
 }  // namespace

@@ -16,19 +16,25 @@
 #include <openssl/pem.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstddef>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <map>
 #include <random>
 #include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "dsa/builtin_key.h"
+#include "dsa/key_rules.h"
 #include "dsa/public_key.h"
 #include "dsa/reference.h"
+#include "dsa/verify.h"
+#include "lib/signcheck.h"
 #include "signtool/dsa_keys.h"
 #include "tests/verify/bignum_util.h"
 #include "tests/verify/signing_util.h"
@@ -430,36 +436,139 @@ TEST_F(Signtool, IdOfProgramsForOtherCpus) {
   }
 }
 
-// The ID that configure prints (cmake/KeyId.cmake) is the one signtool
-// gives, for numbers with a zero nibble at each leading position and written
-// with leading zeros, where a pattern that strips zeros could eat too many.
-TEST_F(Signtool, ConfigureComputesTheSameId) {
-  signtool::DsaKey dev;
-  std::string error;
-  ASSERT_TRUE(signtool::LoadKey(kPrivateKey, signtool::KeyKind::kPrivate, dev, error)) << error;
-  BnCtx ctx = NewCtx();
-  Bn x = NewBn();
-  for (size_t zero_at = 0; zero_at < 12; ++zero_at) {
-    std::string y_hex;
-    do {  // a key of the same domain whose y has a zero hex digit at zero_at
-      ASSERT_EQ(BN_rand_range(x.get(), dev.q.get()), 1);
-      y_hex = Hex(ModExp(dev.g.get(), x.get(), dev.p.get(), ctx.get()).get());
-    } while (y_hex[zero_at] != '0' || BN_is_zero(x.get()));
-    const std::string padding(zero_at % 3, '0');
-    const fs::path file = dir_ / "key.pub";
-    WriteFile(file, "p = " + padding + Hex(dev.p.get()) + "\nq = " + padding + Hex(dev.q.get()) + "\ng = " + padding +
-                        Hex(dev.g.get()) + "\ny = " + padding + y_hex + "\n");
-    const Outcome by_signtool = RunSigntool(dir_, {"id", file.string()});
-    ASSERT_EQ(by_signtool.status, 0) << by_signtool.err;
-    const std::string command =
-        std::string(CMAKE_PATH) + " -DKEY_FILE=" + file.string() + " -P " + kSource + "/cmake/KeyId.cmake";
+// One key text, and what every reader of key files makes of it: the ID
+// (empty when refused), or the refusal and the line it names (0: none).
+struct KeyTextRow {
+  const char* name;
+  std::string text;
+  std::string reason;
+  int line = 0;
+};
+
+// The development key's public file with each "name = value" line passed
+// through edit (name, hex), the comment header first.
+template <typename Edit>
+std::string DevelopmentKey(Edit edit) {
+  std::string out = "# signtool public key: DSA, 512-bit p, 160-bit q.\n";
+  std::istringstream lines(ReadFile(kPublicKey));
+  for (std::string line; std::getline(lines, line);) {
+    if (line.size() > 4 && line[2] == '=') out += edit(line.substr(0, 1), line.substr(4));
+  }
+  return out;
+}
+
+std::string Line(const std::string& name, const std::string& hex) { return name + " = " + hex + "\n"; }
+
+std::vector<KeyTextRow> KeyTextRows() {
+  const std::string key = DevelopmentKey(Line);
+  const auto with = [](std::string (*edit)(const std::string&, const std::string&)) { return DevelopmentKey(edit); };
+  std::string lower = key;
+  std::transform(lower.begin() + 60, lower.end(), lower.begin() + 60, [](char c) { return char(std::tolower(c)); });
+  const std::string q = key.substr(key.find("q = "), key.find('\n', key.find("q = ")) + 1 - key.find("q = "));
+  return {
+      {"plain", key, ""},
+      {"crlf", with([](const std::string& n, const std::string& h) { return n + " = " + h + "\r\n"; }), ""},
+      {"tabs around =", with([](const std::string& n, const std::string& h) { return n + "\t=\t" + h + " \t\n"; }), ""},
+      {"lower-case hex", lower, ""},
+      {"leading zeros",
+       with([](const std::string& n, const std::string& h) { return Line(n, std::string(1024 - h.size(), '0') + h); }),
+       ""},
+      {"utf8 comment, trailing comment, no last LF",
+       "# caf\xc3\xa9\n" + key.substr(0, key.size() - 1) + " # \xe2\x82\xac", ""},
+      {"too many digits",
+       with([](const std::string& n, const std::string& h) { return Line(n, std::string(1025 - h.size(), '0') + h); }),
+       "'p' has more than 1024 digits", 2},
+      {"two-faced", key + "#\x01y = 2\n", "a comment holds a control character", 6},
+      {"nul in comment", key + std::string("# \0\n", 4), "a comment holds a control character", 6},
+      {"bad utf8", key + "# caf\xc3\x28\n", "a comment is not valid UTF-8", 6},
+      {"overlong utf8", key + "# \xc0\xaf\n", "a comment is not valid UTF-8", 6},
+      {"stray continuation byte", key + "# \x80\n", "a comment is not valid UTF-8", 6},
+      {"c1 control", key + "# \xc2\x85\n", "a comment holds a control character", 6},
+      {"lone cr", "#\r \n" + key, "a carriage return that does not end the line", 1},
+      {"pq line", "pq = 5\n" + key, "neither 'name = hex'", 1},
+      {"upper-case name", "P = 5\n" + key, "neither 'name = hex'", 1},
+      {"form feed around =", "p\f= 5\n" + key, "neither 'name = hex'", 1},
+      {"trailing word", key + "# x\n" + "y = 5 z\n", "'y' is not a hexadecimal number", 7},
+      {"twice", key + q, "'q' given twice", 6},
+      {"missing", key.substr(0, key.find("y = ")), "no 'y = hex' line"},
+      {"private", ReadFile(kPrivateKey), "a private key, not a public one"},
+      {"pseudoprime q", ReadFile(kSource + "/tests/keys/bad/q-pseudoprime.pub"), "q is not prime"},
+      {"g of wrong order",
+       DevelopmentKey([](const std::string& n, const std::string& h) { return Line(n, n == "g" ? "2" : h); }),
+       "g does not have order q"},
+  };
+}
+
+// Every row gives the same outcome through the reader and its rules, the
+// library's ring, `signtool verify --key`, `signtool id` and the reader
+// configure runs; `signtool id` alone names a private key file's key.
+TEST_F(Signtool, EveryKeyReaderAgrees) {
+  for (const KeyTextRow& row : KeyTextRows()) {
+    SCOPED_TRACE(row.name);
+    const bool is_private = row.reason.rfind("a private key", 0) == 0;
+    const std::string id = row.reason.empty() || is_private ? std::string(signtool::kDevelopmentKeyId) : "";
+    const fs::path file = dir_ / "key.pub", written = dir_ / "written.pub";
+    WriteFile(file, row.text);
+    const std::string where = row.line > 0 ? ":" + std::to_string(row.line) : "";
+    const std::string refusal = file.string() + where + ": " + row.reason;
+
+    KeyNumbers numbers;
+    std::string error;
+    const bool read = ReadPublicKey(row.text, file.string(), numbers, error);
+    EXPECT_EQ(read, row.reason.empty()) << error;
+    if (!read) {
+      EXPECT_EQ(error.rfind(refusal, 0), 0u) << error;
+    }
+
+    signcheck_keyring* ring = signcheck_keyring_new();
+    EXPECT_EQ(signcheck_keyring_add_text(ring, row.text.data(), row.text.size()) == SIGNCHECK_OK, read);
+    char message[512];
+    signcheck_keyring_message(ring, message, sizeof message);
+    if (!read) {
+      EXPECT_EQ(std::string(message).rfind("key file <text>" + where + ": " + row.reason, 0), 0u) << message;
+    }
+    signcheck_keyring_free(ring);
+
+    const Outcome verify = RunSigntool(dir_, {"verify", "--mode", "nvl", "--key", file.string(), kPublicKey});
+    const std::string line_words = row.line > 0 ? ": line " + std::to_string(row.line) : "";
+    EXPECT_EQ(verify.err.find(file.string() + line_words + ": " + row.reason) != std::string::npos, !read)
+        << verify.err;
+
+    const Outcome by_id = RunSigntool(dir_, {"id", file.string()});
+    EXPECT_EQ(by_id.out, id.empty() ? "" : id + "\n") << by_id.err;
+    if (id.empty()) {
+      EXPECT_NE(by_id.err.find(refusal), std::string::npos) << by_id.err;
+    }
+
+    const std::string command = std::string(KEY_READER_PATH) + " public " + file.string() + " " + written.string();
     FILE* pipe = popen(command.c_str(), "r");
     ASSERT_NE(pipe, nullptr);
-    char line[64] = {};
-    const bool read = std::fgets(line, sizeof line, pipe) != nullptr;
-    EXPECT_EQ(pclose(pipe), 0);
-    EXPECT_TRUE(read);
-    EXPECT_EQ(line, by_signtool.out) << "y = " << padding << y_hex;
+    char answer[1024] = {};
+    const bool answered = std::fgets(answer, sizeof answer, pipe) != nullptr;
+    EXPECT_EQ(pclose(pipe) == 0, read);
+    EXPECT_TRUE(answered);
+    EXPECT_EQ(std::string(answer).rfind(read ? id + "\n" : refusal, 0), 0u) << answer;
+    if (read) {
+      const Outcome again = RunSigntool(dir_, {"id", written.string()});
+      EXPECT_EQ(again.out, id + "\n");
+      EXPECT_EQ(ReadFile(written).find("x ="), std::string::npos);
+    }
+    fs::remove(written);
+  }
+}
+
+// The private rules, which a private key file meets wherever it is read:
+// 0 < x < q and y = g^x.
+TEST_F(Signtool, PrivateKeyRules) {
+  const std::string key = ReadFile(kPrivateKey);
+  const size_t x_at = key.find("\nx = ") + 5, x_end = key.find('\n', x_at);
+  const std::string q = key.substr(key.find("\nq = ") + 5, 40);
+  const std::pair<std::string, std::string> rows[] = {
+      {"0", "x must lie between 1 and q - 1"}, {q, "x must lie between 1 and q - 1"}, {"1", "y is not g^x mod p"}};
+  for (const auto& [x, reason] : rows) {
+    WriteFile(dir_ / "bad.key", key.substr(0, x_at) + x + key.substr(x_end));
+    const Outcome o = RunSigntool(dir_, {"id", (dir_ / "bad.key").string()});
+    EXPECT_NE(o.err.find((dir_ / "bad.key").string() + ": " + reason), std::string::npos) << x << ": " << o.err;
   }
 }
 

@@ -200,9 +200,8 @@ TEST(KeyPath, CompiledKeyAndRings) {
 // notwithstanding, whatever key the build compiles in.
 TEST(KeyLoader, BuildsTheCompiledKey) {
   const std::string text = ReadText(BUILTIN_PUBLIC_KEY);
-  std::string crlf;
-  for (const char c : "# another comment\r\n\r\n" + text)
-    crlf += c == '\n' ? std::string("  # end\r\n") : std::string(1, c);
+  std::string crlf = "# another comment\r\n\r\n";
+  for (const char c : text) crlf += c == '\n' ? std::string("  # end\r\n") : std::string(1, c);
   for (const std::string& variant : {text, crlf}) {
     const auto key = Load(variant);
     const PublicKey& compiled = *CompiledKeyRing()[0];

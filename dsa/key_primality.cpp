@@ -1,0 +1,321 @@
+// SPDX-License-Identifier: ISC
+#include "dsa/key_primality.h"
+
+#include <sys/random.h>
+
+#include <cerrno>
+#include <cstddef>
+#include <cstring>
+
+// The test runs on 64-bit words of its own rather than on the verification's
+// 16-bit limbs: a key load is mostly these exponentiations, and words keep
+// it fast on every CPU, with or without the verification's faster variants.
+namespace {
+
+using Word = uint64_t;
+__extension__ typedef unsigned __int128 Wide;
+constexpr int kMaxWords = 8;
+
+// Each random round passes an odd composite with probability at most 1/4,
+// whatever the number: 40 rounds keep a crafted composite below 2^-80.
+constexpr int kFullRounds = 40;
+
+// An odd modulus of n words and its Montgomery constants for R = 2^(64n):
+// inverse = -m^-1 mod 2^64, one = R mod m, r_squared = R^2 mod m.
+struct WordModulus {
+  Word m[kMaxWords] = {};
+  int n = 0;
+  Word inverse = 0;
+  Word one[kMaxWords] = {}, r_squared[kMaxWords] = {};
+};
+
+int Compare(const Word* a, const Word* b, int n) {
+  for (int i = n - 1; i >= 0; --i) {
+    if (a[i] != b[i]) return a[i] < b[i] ? -1 : 1;
+  }
+  return 0;
+}
+
+bool IsZeroWords(const Word* a, int n) {
+  for (int i = 0; i < n; ++i) {
+    if (a[i] != 0) return false;
+  }
+  return true;
+}
+
+// a = a + b, a = a - b modulo 2^(64n); the carry or borrow out.
+Word AddWords(Word* a, const Word* b, int n) {
+  Word carry = 0;
+  for (int i = 0; i < n; ++i) {
+    const Wide t = Wide{a[i]} + b[i] + carry;
+    a[i] = static_cast<Word>(t);
+    carry = static_cast<Word>(t >> 64);
+  }
+  return carry;
+}
+Word SubWords(Word* a, const Word* b, int n) {
+  Word borrow = 0;
+  for (int i = 0; i < n; ++i) {
+    const Wide t = Wide{a[i]} - b[i] - borrow;
+    a[i] = static_cast<Word>(t);
+    borrow = static_cast<Word>(t >> 64) & 1;
+  }
+  return borrow;
+}
+
+// Modulo m, for operands below m: a = a + b, a = a - b, a = a / 2.
+void ModAdd(Word* a, const Word* b, const WordModulus& mod) {
+  if (AddWords(a, b, mod.n) != 0 || Compare(a, mod.m, mod.n) >= 0) SubWords(a, mod.m, mod.n);
+}
+void ModSub(Word* a, const Word* b, const WordModulus& mod) {
+  if (SubWords(a, b, mod.n) != 0) AddWords(a, mod.m, mod.n);
+}
+void ModHalve(Word* a, const WordModulus& mod) {
+  const Word carry = (a[0] & 1) != 0 ? AddWords(a, mod.m, mod.n) : 0;
+  for (int i = 0; i < mod.n; ++i) a[i] = (a[i] >> 1) | ((i + 1 < mod.n ? a[i + 1] : carry) << 63);
+}
+
+// out = a * b / R mod m, fully reduced, for a and b below m (CIOS).  out
+// may alias a or b.
+// Unrolled by the compiler for each size of key number (3 words for q, 8
+// for p); n = 0 takes the count from mod.
+template <int kWords>
+void MontMulOf(const Word* a, const Word* b, Word* out, const WordModulus& mod) {
+  const int n = kWords != 0 ? kWords : mod.n;
+  Word t[kMaxWords + 2] = {};
+  for (int i = 0; i < n; ++i) {
+    Word carry = 0;
+    for (int j = 0; j < n; ++j) {
+      const Wide s = Wide{a[j]} * b[i] + t[j] + carry;
+      t[j] = static_cast<Word>(s);
+      carry = static_cast<Word>(s >> 64);
+    }
+    Wide s = Wide{t[n]} + carry;
+    t[n] = static_cast<Word>(s);
+    t[n + 1] = static_cast<Word>(s >> 64);
+    const Word factor = t[0] * mod.inverse;
+    s = Wide{factor} * mod.m[0] + t[0];
+    carry = static_cast<Word>(s >> 64);
+    for (int j = 1; j < n; ++j) {
+      s = Wide{factor} * mod.m[j] + t[j] + carry;
+      t[j - 1] = static_cast<Word>(s);
+      carry = static_cast<Word>(s >> 64);
+    }
+    s = Wide{t[n]} + carry;
+    t[n - 1] = static_cast<Word>(s);
+    t[n] = t[n + 1] + static_cast<Word>(s >> 64);
+  }
+  if (t[n] != 0 || Compare(t, mod.m, n) >= 0) SubWords(t, mod.m, n);
+  std::memcpy(out, t, sizeof(Word) * static_cast<size_t>(n));
+}
+
+void MontMul(const Word* a, const Word* b, Word* out, const WordModulus& mod) {
+  switch (mod.n) {
+    case 3: return MontMulOf<3>(a, b, out, mod);
+    case 8: return MontMulOf<8>(a, b, out, mod);
+    default: return MontMulOf<0>(a, b, out, mod);
+  }
+}
+
+void SetUp(const Limb* limbs, int16_t limb_count, WordModulus& mod) {
+  mod.n = (limb_count + 3) / 4;
+  for (int i = 0; i < limb_count; ++i) mod.m[i / 4] |= Word{limbs[i]} << (16 * (i % 4));
+  Word inverse = mod.m[0];  // Newton's step doubles the correct low bits: 3, 6, ..., 96
+  for (int i = 0; i < 5; ++i) inverse *= 2 - mod.m[0] * inverse;
+  mod.inverse = 0 - inverse;
+  // R mod m and R^2 mod m by doubling 1, 128n times.
+  Word x[kMaxWords] = {1};
+  for (int i = 0; i < 128 * mod.n; ++i) {
+    if (i == 64 * mod.n) std::memcpy(mod.one, x, sizeof x);
+    const Word carry = AddWords(x, x, mod.n);
+    if (carry != 0 || Compare(x, mod.m, mod.n) >= 0) SubWords(x, mod.m, mod.n);
+  }
+  std::memcpy(mod.r_squared, x, sizeof x);
+}
+
+int BitOf(const Word* a, int bit) { return static_cast<int>((a[bit / 64] >> (bit % 64)) & 1); }
+
+// out = base^exponent in Montgomery form, base in Montgomery form; fixed
+// windows of 4 bits over bits [0, bits).  out may alias base.
+void MontPow(const Word* base, const Word* exponent, int bits, const WordModulus& mod, Word* out) {
+  Word powers[16][kMaxWords];
+  std::memcpy(powers[0], mod.one, sizeof powers[0]);
+  for (int i = 1; i < 16; ++i) MontMul(powers[i - 1], base, powers[i], mod);
+  Word acc[kMaxWords];
+  std::memcpy(acc, mod.one, sizeof acc);
+  for (int nibble = (bits + 3) / 4 - 1; nibble >= 0; --nibble) {
+    for (int s = 0; s < 4; ++s) MontMul(acc, acc, acc, mod);
+    const auto digit = static_cast<int>((exponent[nibble / 16] >> (4 * (nibble % 16))) & 15);
+    if (digit != 0) MontMul(acc, powers[digit], acc, mod);
+  }
+  std::memcpy(out, acc, sizeof(Word) * static_cast<size_t>(mod.n));
+}
+
+bool RandomBytes(void* buffer, size_t length) {
+  auto* bytes = static_cast<uint8_t*>(buffer);
+  while (length > 0) {
+    const ssize_t got = getrandom(bytes, length, 0);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) return false;
+    bytes += got;
+    length -= static_cast<size_t>(got);
+  }
+  return true;
+}
+
+uint32_t SmallRemainder(const Limb* m, int16_t n, uint32_t d) {
+  uint32_t remainder = 0;
+  for (int i = n - 1; i >= 0; --i) remainder = ((remainder << 16) | m[i]) % d;
+  return remainder;
+}
+
+// Whether an odd prime below 256 divides m: most composites end here, before
+// any exponentiation.
+bool HasSmallFactor(const Limb* m, int16_t n) {
+  for (uint32_t d = 3; d < 256; d += 2) {
+    bool prime = true;
+    for (uint32_t k = 3; k * k <= d && prime; k += 2) prime = d % k != 0;
+    if (prime && SmallRemainder(m, n, d) == 0) return true;
+  }
+  return false;
+}
+
+// The small signed number v in Montgomery form modulo m.
+void SmallToMont(int32_t v, const WordModulus& mod, Word* out) {
+  Word plain[kMaxWords] = {static_cast<Word>(v < 0 ? -v : v)};
+  MontMul(plain, mod.r_squared, out, mod);
+  if (v < 0) {
+    Word zero[kMaxWords] = {};
+    ModSub(zero, out, mod);
+    std::memcpy(out, zero, sizeof zero);
+  }
+}
+
+// The Jacobi symbol (a / m) for an odd m > 0.
+int Jacobi(uint32_t a, uint32_t m) {
+  int sign = 1;
+  a %= m;
+  while (a != 0) {
+    while ((a & 1) == 0) {
+      a >>= 1;
+      if (m % 8 == 3 || m % 8 == 5) sign = -sign;
+    }
+    const uint32_t t = a;
+    a = m;
+    m = t;
+    if (a % 4 == 3 && m % 4 == 3) sign = -sign;
+    a %= m;
+  }
+  return m == 1 ? sign : 0;
+}
+
+// The strong Lucas test with Selfridge's parameters: D the first of 5, -7,
+// 9, -11, ... with (D / m) = -1, P = 1, Q = (1 - D) / 4.  kProbablyPrime
+// when U_d = 0 or V_(d 2^r) = 0 for some r < s, where m + 1 = d 2^s;
+// kNoRandomness stands for "no D found" (m a square, or a prime with many
+// small residues), which the caller answers with more random rounds.
+Primality StrongLucas(const Limb* limbs, int16_t limb_count, const WordModulus& mod) {
+  int32_t d_param = 5;
+  for (int tries = 0;; ++tries, d_param = d_param > 0 ? -(d_param + 2) : -d_param + 2) {
+    if (tries == 64) return Primality::kNoRandomness;
+    // Every D here is 1 mod 4, so (D / m) = (m / |D|).
+    const auto magnitude = static_cast<uint32_t>(d_param < 0 ? -d_param : d_param);
+    const int symbol = Jacobi(SmallRemainder(limbs, limb_count, magnitude), magnitude);
+    if (symbol == -1) break;
+    if (symbol == 0) return Primality::kComposite;  // |D| shares a factor with m, which is larger
+  }
+  const int n = mod.n;
+  Word d_mont[kMaxWords], q_mont[kMaxWords];
+  SmallToMont(d_param, mod, d_mont);
+  SmallToMont((1 - d_param) / 4, mod, q_mont);
+  // m + 1 = d 2^s; no overflow, as m is odd.
+  Word exponent[kMaxWords] = {};
+  std::memcpy(exponent, mod.m, sizeof exponent);
+  const Word one_word[kMaxWords] = {1};
+  AddWords(exponent, one_word, n);
+  int s = 0;
+  while (BitOf(exponent, s) == 0) ++s;
+  int top = 64 * n - 1;
+  while (BitOf(exponent, top) == 0) --top;
+
+  Word u[kMaxWords], v[kMaxWords], qk[kMaxWords], t[kMaxWords];
+  std::memcpy(u, mod.one, sizeof u);  // U_1 = 1
+  std::memcpy(v, mod.one, sizeof v);  // V_1 = P = 1
+  std::memcpy(qk, q_mont, sizeof qk);
+  for (int bit = top - 1; bit >= s; --bit) {
+    MontMul(u, v, u, mod);  // U_2k = U_k V_k
+    MontMul(v, v, v, mod);  // V_2k = V_k^2 - 2 Q^k
+    ModSub(v, qk, mod);
+    ModSub(v, qk, mod);
+    MontMul(qk, qk, qk, mod);
+    if (BitOf(exponent, bit) != 0) {
+      MontMul(d_mont, u, t, mod);  // U_k+1 = (U + V) / 2, V_k+1 = (D U + V) / 2
+      ModAdd(u, v, mod);
+      ModHalve(u, mod);
+      ModAdd(v, t, mod);
+      ModHalve(v, mod);
+      MontMul(qk, q_mont, qk, mod);
+    }
+  }
+  if (IsZeroWords(u, n) || IsZeroWords(v, n)) return Primality::kProbablyPrime;
+  for (int r = 1; r < s; ++r) {
+    MontMul(v, v, v, mod);
+    ModSub(v, qk, mod);
+    ModSub(v, qk, mod);
+    if (IsZeroWords(v, n)) return Primality::kProbablyPrime;
+    MontMul(qk, qk, qk, mod);
+  }
+  return Primality::kComposite;
+}
+
+}  // namespace
+
+Primality TestPrimality(const Limb* limbs, int16_t limb_count, int random_rounds) {
+  if ((limbs[0] & 1) == 0 || HasSmallFactor(limbs, limb_count)) return Primality::kComposite;
+  WordModulus mod;
+  SetUp(limbs, limb_count, mod);
+  const int n = mod.n, bits = 16 * limb_count;
+  Word m_minus_1[kMaxWords], odd_part[kMaxWords] = {}, minus_one[kMaxWords];
+  std::memcpy(m_minus_1, mod.m, sizeof m_minus_1);
+  m_minus_1[0] -= 1;
+  std::memcpy(minus_one, mod.m, sizeof minus_one);
+  SubWords(minus_one, mod.one, n);
+  // m - 1 = 2^twos * odd_part.
+  int twos = 0;
+  while (BitOf(m_minus_1, twos) == 0) ++twos;
+  for (int bit = twos; bit < bits; ++bit) {
+    if (BitOf(m_minus_1, bit) != 0) odd_part[(bit - twos) / 64] |= Word{1} << ((bit - twos) % 64);
+  }
+  // One strong test to the base (plain, in [2, m - 2]).
+  const auto strong_probable_prime = [&](const Word* base) {
+    Word x[kMaxWords];
+    MontMul(base, mod.r_squared, x, mod);
+    MontPow(x, odd_part, bits - twos, mod, x);
+    if (Compare(x, mod.one, n) == 0 || Compare(x, minus_one, n) == 0) return true;
+    for (int s = 1; s < twos; ++s) {
+      MontMul(x, x, x, mod);
+      if (Compare(x, mod.one, n) == 0) return false;
+      if (Compare(x, minus_one, n) == 0) return true;
+    }
+    return false;
+  };
+
+  // Baillie-PSW: base 2, then the strong Lucas test.
+  Word base[kMaxWords] = {2};
+  if (!strong_probable_prime(base)) return Primality::kComposite;
+  switch (StrongLucas(limbs, limb_count, mod)) {
+    case Primality::kComposite: return Primality::kComposite;
+    case Primality::kNoRandomness: random_rounds = kFullRounds; break;
+    case Primality::kProbablyPrime: break;
+  }
+  const Word one_word[kMaxWords] = {1};
+  const Word top_mask = bits % 64 == 0 ? ~Word{0} : (Word{1} << (bits % 64)) - 1;
+  for (int round = 0; round < random_rounds; ++round) {
+    do {
+      if (!RandomBytes(base, sizeof(Word) * static_cast<size_t>(n))) return Primality::kNoRandomness;
+      base[n - 1] &= top_mask;
+    } while (Compare(base, m_minus_1, n) >= 0 || Compare(base, one_word, n) <= 0);
+    if (!strong_probable_prime(base)) return Primality::kComposite;
+  }
+  return Primality::kProbablyPrime;
+}
