@@ -92,8 +92,10 @@ bool MontReduceWords(Limb* x, const Limb* m, Limb factor, int16_t xlen, int16_t 
 void ModInverseReference(const uint8_t* s, const Limb* q, Limb* out);
 
 #if LIMBS_HAVE_WORDS
-// mod_inverse by binary extended Euclid on 64-bit words.  The inverse
-// below q is unique, so it equals the reference's.
+// mod_inverse by division steps, 62 at a time from the low words, on signed
+// 62-bit limbs.  The inverse below q is unique, so it equals the
+// reference's.  It ends for any q: an even one, which has no place in the
+// contract, gives 0 like s = 0.
 void ModInverseWords(const uint8_t* s, const Limb* q, Limb* out);
 #endif
 

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: ISC
-// The 64-bit word variants of the Montgomery routines, for little-endian CPUs
-// with a 128-bit product type.
+// The 64-bit word variants of the Montgomery routines and of the inverse
+// modulo q, for little-endian CPUs with a 128-bit product type.
 #include "dsa/limbs_paths.h"
 
 #if LIMBS_HAVE_WORDS
@@ -148,11 +148,11 @@ struct Transition {
 
 // 62 division steps of Bernstein and Yang on (eta, f, g), eta being minus
 // their delta: with g even, g = g / 2 and eta = eta - 1; with g odd and eta
-// negative, (eta, f, g) = (-eta, g, -f) first; then g = g + w f for the w
-// below 2^k that clears k low bits of g, k no more than eta + 1 (past it the
-// sign of eta would turn again) nor than the steps left.  Every step is
-// decided by the low bits of f and g alone, so their low words suffice; f
-// odd.  Returns eta after the steps and their transition in t.
+// negative, (eta, f, g) = (-eta, g, -f) first, and then k steps at once,
+// g = (g + w f) / 2^k for the w below 2^k that makes it exact, k at most 6,
+// eta + 1 (past it eta could turn negative again) and the steps left.  Every
+// step is decided by the low bits of f and g alone, so their low words
+// suffice; f odd.  Returns eta after the steps and their transition in t.
 int64_t DivSteps62(int64_t eta, uint64_t f, uint64_t g, Transition& t) {
   uint64_t ff = 1, fg = 0, gf = 0, gg = 1;  // on 64-bit words, two's complement
   int left = 62;
@@ -165,8 +165,7 @@ int64_t DivSteps62(int64_t eta, uint64_t f, uint64_t g, Transition& t) {
     eta -= zeros;
     left -= zeros;
     if (left == 0) break;
-    const bool swap = eta < 0;
-    if (swap) {
+    if (eta < 0) {
       eta = -eta;
       const uint64_t f0 = f, ff0 = ff, fg0 = fg;
       f = g;
@@ -177,10 +176,8 @@ int64_t DivSteps62(int64_t eta, uint64_t f, uint64_t g, Transition& t) {
       gg = 0 - fg0;
     }
     const int limit = eta + 1 > left ? left : static_cast<int>(eta + 1);
-    // -g / f modulo 2^6 after a swap, as f g (f^2 - 2), and modulo 2^4
-    // otherwise, where eta is more often small, as -g (f + ((f + 1) & 4) * 2).
-    const uint64_t w =
-        (swap ? (f * g * (f * f - 2)) & 63 : ((0 - (f + ((f + 1) & 4) * 2)) * g) & 15) & UINT64_MAX >> (64 - limit);
+    // f g (f^2 - 2) is -g / f modulo 2^6, f being odd.
+    const uint64_t w = (f * g * (f * f - 2)) & 63 & UINT64_MAX >> (64 - limit);
     g += f * w;
     gf += ff * w;
     gg += fg * w;
