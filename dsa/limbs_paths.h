@@ -94,8 +94,7 @@ void ModInverseReference(const uint8_t* s, const Limb* q, Limb* out);
 #if LIMBS_HAVE_WORDS
 // mod_inverse by division steps, 62 at a time from the low words, on signed
 // 62-bit limbs.  The inverse below q is unique, so it equals the
-// reference's.  It ends for any q: an even one, which has no place in the
-// contract, gives 0 like s = 0.
+// reference's.
 void ModInverseWords(const uint8_t* s, const Limb* q, Limb* out);
 #endif
 

@@ -268,18 +268,16 @@ void ModInverseWords(const uint8_t* s_bytes, const Limb* q16, Limb* out) {
     borrow = static_cast<uint64_t>(d >> 64) & 1;
   }
   if (borrow == 0) std::memcpy(s_words, reduced, sizeof s_words);
-  // Zero has no inverse, and an even q, outside the contract, would keep the
-  // division steps from ever clearing a bit: both give 0.
-  if ((s_words[0] | s_words[1] | s_words[2]) == 0 || (q_words[0] & 1) == 0) {
-    std::memset(out, 0, 20);
-    return;
-  }
   uint64_t q_inverse = q_words[0];  // q^-1 mod 2^64: Newton from 3 correct bits
   for (int i = 0; i < 5; ++i) q_inverse *= 2 - q_words[0] * q_inverse;
 
   // With x = s mod q, d x = f and e x = g modulo q throughout.  The steps end
-  // with g = 0 and f = +-gcd(x, q) = +-1 within 465 of them for numbers of
-  // 160 bits, so d is +-x^-1.
+  // with g = 0 and f = +-gcd(x, q) = +-1 within 464 of them (the bound
+  // Bernstein and Yang prove for numbers below 2^160), so d is +-x^-1.  x = 0
+  // needs no case of its own: g = 0 from the start, one batch of halvings
+  // leaves d = 0.  f is odd from the first swap
+  // on, which comes before any other step than a halving, so the steps end
+  // for any q, even ones outside the contract.
   const Signed62 q = ToSigned62(q_words);
   Signed62 d = {}, e = {{1, 0, 0}}, f = q, g = ToSigned62(s_words);
   int64_t eta = -1;

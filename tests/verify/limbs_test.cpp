@@ -599,16 +599,6 @@ TEST(Limbs, InverseModuloQ) {
     } while (BN_check_prime(q.get(), ctx.get(), nullptr) != 1);
     ExpectInversesModulo(q.get(), 300, rng, ctx.get());
   }
-#if LIMBS_HAVE_WORDS
-  // An even q is outside the contract; the division steps still end, with 0.
-  Limb even_q[10], out[10];
-  std::copy(kPrimeQ, kPrimeQ + 10, even_q);
-  even_q[0] = static_cast<Limb>(even_q[0] - 1);
-  const uint8_t three[20] = {3};
-  std::fill(std::begin(out), std::end(out), kCanary);
-  limbs::ModInverseWords(three, even_q, out);
-  EXPECT_TRUE(std::all_of(std::begin(out), std::end(out), [](Limb l) { return l == 0; }));
-#endif
 }
 
 // Checks the combined exponentiation against BIGNUM: acc, out of Montgomery
