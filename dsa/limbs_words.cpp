@@ -127,33 +127,11 @@ bool MontReduceWords(Limb* x16, const Limb* m16, Limb factor, int16_t xlen, int1
   return true;
 }
 
-namespace {
-
-__extension__ using i128 = __int128;  // a GNU extension both compilers have
-
-constexpr uint64_t kLow62 = UINT64_MAX >> 2;
-
-// A signed number as three limbs of 62 bits, least significant first: the
-// lower two in [0, 2^62), the top one signed and carrying the sign.  Any
-// value in (-2^185, 2^185) has exactly one such form.
-struct Signed62 {
-  int64_t v[3];
-};
-
-// What 62 division steps do to (f, g): 2^62 f' = ff f + fg g and
-// 2^62 g' = gf f + gg g.  |ff| + |fg| and |gf| + |gg| are at most 2^62.
-struct Transition {
-  int64_t ff, fg, gf, gg;
-};
-
-// 62 division steps of Bernstein and Yang on (eta, f, g), eta being minus
-// their delta: with g even, g = g / 2 and eta = eta - 1; with g odd and eta
-// negative, (eta, f, g) = (-eta, g, -f) first, and then k steps at once,
-// g = (g + w f) / 2^k for the w below 2^k that makes it exact, k at most 6,
-// eta + 1 (past it eta could turn negative again) and the steps left.  Every
-// step is decided by the low bits of f and g alone, so their low words
-// suffice; f odd.  Returns eta after the steps and their transition in t.
-int64_t DivSteps62(int64_t eta, uint64_t f, uint64_t g, Transition& t) {
+// Several steps at once: the halvings by a count of trailing zeros, and k of
+// the others as g = (g + w f) / 2^k for the w below 2^k that makes it exact,
+// k at most 6, eta + 1 (past it eta could turn negative again) and the steps
+// left.
+int64_t DivSteps62(int64_t eta, uint64_t f, uint64_t g, DivStepTransition& t) {
   uint64_t ff = 1, fg = 0, gf = 0, gg = 1;  // on 64-bit words, two's complement
   int left = 62;
   for (;;) {
@@ -186,10 +164,23 @@ int64_t DivSteps62(int64_t eta, uint64_t f, uint64_t g, Transition& t) {
   return eta;
 }
 
+namespace {
+
+__extension__ using i128 = __int128;  // a GNU extension both compilers have
+
+constexpr uint64_t kLow62 = UINT64_MAX >> 2;
+
+// A signed number as three limbs of 62 bits, least significant first: the
+// lower two in [0, 2^62), the top one signed and carrying the sign.  Any
+// value in (-2^185, 2^185) has exactly one such form.
+struct Signed62 {
+  int64_t v[3];
+};
+
 // (d, e) = (t (d, e) + q (md, me)) / 2^62 for the md and me that make both
 // divisions exact, which keeps d and e in (-2q, q) where they start there:
 // q is odd, below 2^160, and q_inverse = q^-1 mod 2^62 (or mod 2^64).
-void UpdateCofactors(Signed62& d, Signed62& e, const Transition& t, const Signed62& q, uint64_t q_inverse) {
+void UpdateCofactors(Signed62& d, Signed62& e, const DivStepTransition& t, const Signed62& q, uint64_t q_inverse) {
   // A negative d or e counts as d + q or e + q: its multiple of q starts
   // from the matrix's entries for it.
   const int64_t d_negative = d.v[2] >> 63, e_negative = e.v[2] >> 63;
@@ -214,7 +205,7 @@ void UpdateCofactors(Signed62& d, Signed62& e, const Transition& t, const Signed
 }
 
 // (f, g) = t (f, g) / 2^62, exact by the choice of t.
-void UpdateValues(Signed62& f, Signed62& g, const Transition& t) {
+void UpdateValues(Signed62& f, Signed62& g, const DivStepTransition& t) {
   i128 cf = static_cast<i128>(t.ff) * f.v[0] + static_cast<i128>(t.fg) * g.v[0];
   i128 cg = static_cast<i128>(t.gf) * f.v[0] + static_cast<i128>(t.gg) * g.v[0];
   cf >>= 62;
@@ -282,7 +273,7 @@ void ModInverseWords(const uint8_t* s_bytes, const Limb* q16, Limb* out) {
   Signed62 d = {}, e = {{1, 0, 0}}, f = q, g = ToSigned62(s_words);
   int64_t eta = -1;
   do {
-    Transition t;
+    DivStepTransition t;
     eta = DivSteps62(eta, static_cast<uint64_t>(f.v[0]), static_cast<uint64_t>(g.v[0]), t);
     UpdateCofactors(d, e, t, q, q_inverse);
     UpdateValues(f, g, t);

@@ -282,6 +282,31 @@ TEST(Limbs, ReductionAndInverseVariantsEqualReference) {
     ASSERT_TRUE(std::equal(got, got + 10, expected)) << "case " << i;
   }
 }
+// The batched division steps are exactly 62 single ones, as a plain model
+// takes them, for random odd f, g dense and sparse, and eta from -200 to 200:
+// the same eta and the same matrix, which bounds the numbers of the inverse.
+TEST(Limbs, DivStepsMatchOneAtATime) {
+  std::mt19937_64 rng(24);
+  for (int i = 0; i < 200000; ++i) {
+    const uint64_t f0 = rng() | 1;
+    const uint64_t g0 = i % 3 == 0 ? rng() & rng() & rng() : rng();
+    const auto eta0 = static_cast<int64_t>(i % 4 == 0 ? rng() % 4 : rng() % 401) - (i % 4 == 0 ? 2 : 200);
+    int64_t eta = eta0;
+    uint64_t f = f0, g = g0;
+    __extension__ __int128 ff = 1, fg = 0, gf = 0, gg = 1;  // 2^j (f, g) = matrix (f0, g0) after j steps
+    for (int step = 0; step < 62; ++step) {
+      if ((g & 1) != 0 && eta < 0) {
+        eta = -eta;
+        std::tie(f, g, ff, fg, gf, gg) = std::tuple(g, 0 - f, gf, gg, -ff, -fg);
+      }
+      if ((g & 1) != 0) std::tie(g, gf, gg) = std::tuple(g + f, gf + ff, gg + fg);
+      std::tie(g, ff, fg, eta) = std::tuple(g >> 1, 2 * ff, 2 * fg, eta - 1);
+    }
+    limbs::DivStepTransition t;
+    ASSERT_EQ(limbs::DivSteps62(eta0, f0, g0, t), eta) << "case " << i;
+    ASSERT_TRUE(t.ff == ff && t.fg == fg && t.gf == gf && t.gg == gg) << "case " << i;
+  }
+}
 #endif
 
 // The largest number below 2^(16n) congruent to x modulo m.
