@@ -92,8 +92,23 @@ bool MontReduceWords(Limb* x, const Limb* m, Limb factor, int16_t xlen, int16_t 
 void ModInverseReference(const uint8_t* s, const Limb* q, Limb* out);
 
 #if LIMBS_HAVE_WORDS
-// mod_inverse by binary extended Euclid on 64-bit words.  The inverse
-// below q is unique, so it equals the reference's.
+// What 62 division steps do to (f, g): 2^62 f' = ff f + fg g and
+// 2^62 g' = gf f + gg g.  |ff| + |fg| and |gf| + |gg| are at most 2^62.
+struct DivStepTransition {
+  int64_t ff, fg, gf, gg;
+};
+
+// 62 division steps of Bernstein and Yang on (eta, f, g), eta being minus
+// their delta: with g even, g = g / 2 and eta = eta - 1; with g odd, first
+// (eta, f, g) = (-eta, g, -f) where eta is negative, then g = (g + f) / 2 and
+// eta = eta - 1.  Every step is decided by the low bits of f and g alone, so
+// their low words suffice; f odd.  Returns eta after the steps and their
+// transition in t.
+int64_t DivSteps62(int64_t eta, uint64_t f, uint64_t g, DivStepTransition& t);
+
+// mod_inverse by division steps, 62 at a time from the low words, on signed
+// 62-bit limbs.  The inverse below q is unique, so it equals the
+// reference's.
 void ModInverseWords(const uint8_t* s, const Limb* q, Limb* out);
 #endif
 

@@ -282,6 +282,31 @@ TEST(Limbs, ReductionAndInverseVariantsEqualReference) {
     ASSERT_TRUE(std::equal(got, got + 10, expected)) << "case " << i;
   }
 }
+// The batched division steps are exactly 62 single ones, as a plain model
+// takes them, for random odd f, g dense and sparse, and eta from -200 to 200:
+// the same eta and the same matrix, which bounds the numbers of the inverse.
+TEST(Limbs, DivStepsMatchOneAtATime) {
+  std::mt19937_64 rng(24);
+  for (int i = 0; i < 200000; ++i) {
+    const uint64_t f0 = rng() | 1;
+    const uint64_t g0 = i % 3 == 0 ? rng() & rng() & rng() : rng();
+    const auto eta0 = static_cast<int64_t>(i % 4 == 0 ? rng() % 4 : rng() % 401) - (i % 4 == 0 ? 2 : 200);
+    int64_t eta = eta0;
+    uint64_t f = f0, g = g0;
+    __extension__ __int128 ff = 1, fg = 0, gf = 0, gg = 1;  // 2^j (f, g) = matrix (f0, g0) after j steps
+    for (int step = 0; step < 62; ++step) {
+      if ((g & 1) != 0 && eta < 0) {
+        eta = -eta;
+        std::tie(f, g, ff, fg, gf, gg) = std::tuple(g, 0 - f, gf, gg, -ff, -fg);
+      }
+      if ((g & 1) != 0) std::tie(g, gf, gg) = std::tuple(g + f, gf + ff, gg + fg);
+      std::tie(g, ff, fg, eta) = std::tuple(g >> 1, 2 * ff, 2 * fg, eta - 1);
+    }
+    limbs::DivStepTransition t;
+    ASSERT_EQ(limbs::DivSteps62(eta0, f0, g0, t), eta) << "case " << i;
+    ASSERT_TRUE(t.ff == ff && t.fg == fg && t.gf == gf && t.gg == gg) << "case " << i;
+  }
+}
 #endif
 
 // The largest number below 2^(16n) congruent to x modulo m.
@@ -515,36 +540,48 @@ TEST(Limbs, WindowScannerReconstructsThePiece) {
   }
 }
 
-// Checks mod_inverse on q against BIGNUM: random s below q, small s
-// (one-byte divisors), s just below q, s of random bit length, s with q's
-// leading bytes, and s >= q (taken mod q).  Where both variants are built,
-// each is checked too.
+using InverseFunction = void (*)(const uint8_t*, const Limb*, Limb*);
+
+// mod_inverse as dispatched and each variant built here, whatever the
+// dispatch picks.
+const std::pair<const char*, InverseFunction> kInverses[] = {
+    {"mod_inverse", mod_inverse},
+    {"reference", limbs::ModInverseReference},
+#if LIMBS_HAVE_WORDS
+    {"words", limbs::ModInverseWords},
+#endif
+};
+
+// Checks every inverse on q against BIGNUM: 1, 2, q - 2, q - 1, (q + 1) / 2
+// and q itself, then random s below q, small s (one-byte divisors), s just
+// below q, s of random bit length, s of one to three set bits, s with q's
+// leading bytes, and s >= q (taken mod q).
 void ExpectInversesModulo(const BIGNUM* q, int cases, std::mt19937_64& rng, BN_CTX* ctx) {
   Limb q_limbs[10];
   ToLimbs(q, q_limbs, 10);
   auto expect_inverse = [&](const BIGNUM* s, const BIGNUM* expected) {
     uint8_t bytes[20];
     ToBytes(s, bytes, 20);
-    Limb out[11];
-    out[10] = kCanary;
-    mod_inverse(bytes, q_limbs, out);
-    ASSERT_EQ(out[10], kCanary);
-    ASSERT_TRUE(Equal(FromLimbs(out, 10).get(), expected)) << "s = " << Hex(s) << "\nq = " << Hex(q);
-#if LIMBS_HAVE_WORDS
-    limbs::ModInverseReference(bytes, q_limbs, out);
-    ASSERT_TRUE(Equal(FromLimbs(out, 10).get(), expected)) << "reference, s = " << Hex(s) << "\nq = " << Hex(q);
-#endif
+    for (const auto& [name, inverse] : kInverses) {
+      Limb out[11];
+      out[10] = kCanary;
+      inverse(bytes, q_limbs, out);
+      ASSERT_EQ(out[10], kCanary) << name;
+      ASSERT_TRUE(Equal(FromLimbs(out, 10).get(), expected)) << name << ", s = " << Hex(s) << "\nq = " << Hex(q);
+    }
   };
-  const Bn one = Word(1), q_minus_1 = Sub(q, one.get()), above_q = Sub(PowerOfTwo(160).get(), q);
+  const Bn one = Word(1), two = Word(2), q_minus_1 = Sub(q, one.get()), above_q = Sub(PowerOfTwo(160).get(), q);
   Bn half = Add(q, one.get());
   BN_rshift1(half.get(), half.get());
   expect_inverse(one.get(), one.get());
-  expect_inverse(Word(2).get(), half.get());
+  expect_inverse(two.get(), half.get());
+  expect_inverse(half.get(), two.get());
+  expect_inverse(Sub(q, two.get()).get(), Sub(q, half.get()).get());
   expect_inverse(q_minus_1.get(), q_minus_1.get());
   expect_inverse(q, Word(0).get());
   for (int i = 0; i < cases && !::testing::Test::HasFatalFailure(); ++i) {
     Bn s;
-    switch (i % 6) {
+    switch (i % 7) {
       case 0: s = Word(static_cast<unsigned long>(rng() % 65536 + 1)); break;
       case 1: s = Sub(q, Word(static_cast<unsigned long>(rng() % 65536 + 1)).get()); break;
       case 2: s = Add(q, RandomBelow(rng, above_q.get(), ctx).get()); break;
@@ -557,6 +594,10 @@ void ExpectInversesModulo(const BIGNUM* q, int cases, std::mt19937_64& rng, BN_C
         s = Add(s.get(), RandomBelow(rng, PowerOfTwo(low_bits).get(), ctx).get());
         break;
       }
+      case 5:
+        s = Word(0);
+        for (int bit = 0; bit <= i % 3; ++bit) BN_set_bit(s.get(), static_cast<int>(rng() % 160));
+        break;
       default: s = RandomBelow(rng, q, ctx); break;
     }
     Bn reduced = Mod(s.get(), q, ctx);
@@ -572,7 +613,7 @@ TEST(Limbs, InverseModuloQ) {
   std::mt19937_64 rng(21);
   BnCtx ctx = NewCtx();
   ExpectInversesModulo(FromLimbs(kPrimeQ, 10).get(), 3000, rng, ctx.get());
-  for (int i = 0; i < 64 && !HasFatalFailure(); ++i) {
+  for (int i = 0; i < 200 && !HasFatalFailure(); ++i) {
     uint8_t bytes[20];
     Bn q;
     do {
