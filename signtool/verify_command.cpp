@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: ISC
-// verify: whether signcheck, with the given keys, would accept a signed file.
+// verify: whether signcheck, with the given keys, would accept signed files.
 // The check core decides, as it decides for signcheck and the library; the
 // keys are loaded by the same loader as the library's.
 #include <cerrno>
@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "check/check_core.h"
@@ -16,6 +17,7 @@
 #include "signtool/commands.h"
 #include "signtool/key_file.h"
 #include "signtool/messages.h"
+#include "signtool/progress.h"
 #include "signtool/read_file.h"
 
 namespace signtool {
@@ -62,18 +64,10 @@ CheckReport CheckWholeFile(CheckMode mode, const std::string& path, KeyRing ring
   return mode == CheckMode::kLst ? LstContentCheck(view, ring, signed_part) : UrlContentCheck(view, ring, signed_part);
 }
 
-}  // namespace
-
-int Verify(CheckMode mode, const std::vector<std::string>& key_files, const std::string& path) {
-  std::vector<PublicKey> keys(key_files.size());
-  std::vector<const PublicKey*> ring;
-  for (size_t i = 0; i < key_files.size(); ++i) {
-    std::string text;
-    std::string error;
-    if (!ReadWholeFile(key_files[i], text, error, kMaxKeyFileSize)) return Fail("key file: " + error);
-    if (!LoadPublicKey(text, keys[i], error)) return Fail(key_files[i] + ": " + error);
-    ring.push_back(&keys[i]);
-  }
+// Checks one file with the ring as signcheck would: true when it would
+// accept the file, else false with signcheck's message for it, one line
+// without its line feed.
+bool CheckOneFile(CheckMode mode, const std::string& path, KeyRing ring, std::string& message) {
   FileContent content;
   std::string piped;
   CheckReport report;
@@ -83,11 +77,44 @@ int Verify(CheckMode mode, const std::vector<std::string>& key_files, const std:
     case CheckMode::kLst:
     case CheckMode::kUrl: report = CheckWholeFile(mode, path, ring, content, piped); break;
   }
-  if (report.status == kExitOk) return 0;
-  StringSink message;
-  ComposeMessage(report, path == "-" ? "standard input" : path.c_str(), "", message);
-  if (!message.text.empty() && message.text.back() == '\n') message.text.pop_back();
-  return Fail(message.text);
+  if (report.status == kExitOk) return true;
+  StringSink sink;
+  ComposeMessage(report, path == "-" ? "standard input" : path.c_str(), "", sink);
+  if (!sink.text.empty() && sink.text.back() == '\n') sink.text.pop_back();
+  message = std::move(sink.text);
+  return false;
+}
+
+}  // namespace
+
+int Verify(CheckMode mode, const std::vector<std::string>& key_files, const std::vector<std::string>& paths,
+           bool summary) {
+  std::vector<PublicKey> keys(key_files.size());
+  std::vector<const PublicKey*> ring;
+  for (size_t i = 0; i < key_files.size(); ++i) {
+    std::string text;
+    std::string error;
+    if (!ReadWholeFile(key_files[i], text, error, kMaxKeyFileSize)) return Fail("key file: " + error);
+    if (!LoadPublicKey(text, keys[i], error)) return Fail(key_files[i] + ": " + error);
+    ring.push_back(&keys[i]);
+  }
+  Progress progress("checked", paths.size());
+  size_t refused = 0;
+  std::string message;
+  for (const std::string& path : paths) {
+    if (!CheckOneFile(mode, path, ring, message)) {
+      ++refused;
+      progress.Clear();
+      Fail(message);
+    }
+    progress.Advance();
+  }
+  progress.Finish();
+  if (summary) {
+    std::printf("%zu files checked: %zu accepted, %zu refused\n", paths.size(), paths.size() - refused, refused);
+    if (std::fflush(stdout) != 0) return Fail("cannot write the output");
+  }
+  return refused == 0 ? 0 : kFailure;
 }
 
 }  // namespace signtool
