@@ -22,7 +22,7 @@ out=$(cd in && "$signtool" sign -m nvl --output-dir "$work/out" --files-from "$w
 find out -type f >list
 out=$("$signtool" verify -m nvl --files-from list "$source_dir/keys/development.pub") || fail "verify failed: $out"
 [ "$out" = "$count files checked: $count accepted, 0 refused" ] || fail "verify said: $out"
-echo "url=https://example.invalid/changed" >>out/f77
+sed -i "s/example/exomple/" out/f77
 if out=$("$signtool" verify -m nvl --files-from list "$source_dir/keys/development.pub" 2>"$work/err"); then
   fail "verify accepted a changed file"
 fi
