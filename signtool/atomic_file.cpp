@@ -3,8 +3,10 @@
 
 #include <fcntl.h>
 #include <sys/random.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstring>
@@ -157,6 +159,133 @@ bool WriteFileAtomically(const std::string& path, std::string_view text, mode_t 
                             : "cannot write " + path + ": " + std::strerror(saved);
   }
   return ok;
+}
+
+DirectoryBatch::~DirectoryBatch() {
+  for (const PendingFile& file : pending_) close(file.fd);
+  if (directory_fd_ >= 0) close(directory_fd_);
+}
+
+bool DirectoryBatch::Open(const std::string& directory, std::string& error) {
+  directory_fd_ = open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (directory_fd_ < 0) {
+    error = "cannot use the output directory " + directory + ": " + std::strerror(errno);
+    return false;
+  }
+  // Each pending file holds a descriptor until Commit; some are left for
+  // the inputs, the key and the standard streams.
+  constexpr rlim_t kReserved = 64, kMostPending = 4096;
+  rlimit limit{};
+  if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur > kReserved + 1) {
+    capacity_ = static_cast<size_t>(std::min(limit.rlim_cur - kReserved, kMostPending));
+  }
+  return true;
+}
+
+bool DirectoryBatch::Add(const std::string& path, std::string_view text, mode_t mode, std::string& error) {
+  struct stat old;
+  const bool replacing = lstat(path.c_str(), &old) == 0;
+  if (replacing && !S_ISREG(old.st_mode)) {
+    error = NotRegularFileMessage(path);
+    return false;
+  }
+  int fd = -1;
+  if (unnamed_files_) {
+    fd = openat(directory_fd_, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, mode);
+    // Without unnamed files every file is written and synced on its own.
+    if (fd < 0 && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)) unnamed_files_ = false;
+  }
+  if (!unnamed_files_) {
+    if (!WriteFileAtomically(path, text, mode, true, error)) return false;
+    ++written_alone_;
+    return true;
+  }
+  if (fd < 0) {
+    error = "cannot create " + path + ": " + std::strerror(errno);
+    return false;
+  }
+  struct stat created;
+  bool ok = fstat(fd, &created) == 0;
+  if (ok && replacing && (created.st_uid != old.st_uid || created.st_gid != old.st_gid) &&
+      fchown(fd, old.st_uid, old.st_gid) != 0) {
+    error = "cannot give the new " + path + " the owner and group of the old one (" + std::to_string(old.st_uid) + ":" +
+            std::to_string(old.st_gid) + "): " + std::strerror(errno) + "; not replacing it";
+    close(fd);
+    return false;
+  }
+  // The umask has been applied to mode already; a replaced file's bits may
+  // be ones the umask drops.
+  ok = ok && ((created.st_mode & 07777) == mode || fchmod(fd, mode) == 0) && WriteAll(fd, text);
+  if (!ok) {
+    error = "cannot write " + path + ": " + std::strerror(errno);
+    close(fd);
+    return false;
+  }
+  pending_.push_back({fd, path});
+  return true;
+}
+
+size_t DirectoryBatch::Commit(std::vector<std::string>& errors) {
+  size_t named = written_alone_;
+  written_alone_ = 0;
+  if (pending_.empty()) return named;
+  // One syncfs writes back every pending file's data and commits the
+  // journal once; a sync per file would wait for a commit each.
+  const bool durable = syncfs(directory_fd_) == 0;
+  const int sync_error = errno;
+  for (const PendingFile& file : pending_) {
+    std::string error;
+    if (!durable) {
+      errors.push_back("cannot write " + file.path + ": " + std::strerror(sync_error));
+    } else if (Name(file, error)) {
+      ++named;
+    } else {
+      errors.push_back(error);
+    }
+    close(file.fd);
+  }
+  pending_.clear();
+  return named;
+}
+
+// Gives a durable unnamed file its name: linked directly when the name is
+// free, else linked to a temporary name and renamed over the old file.
+bool DirectoryBatch::Name(const PendingFile& file, std::string& error) {
+  if (LinkUnnamedFile(file.fd, file.path) == 0) return true;
+  if (errno != EEXIST) {
+    error = "cannot write " + file.path + ": " + std::strerror(errno);
+    return false;
+  }
+  struct stat old;
+  if (lstat(file.path.c_str(), &old) == 0 && !S_ISREG(old.st_mode)) {
+    error = NotRegularFileMessage(file.path);
+    return false;
+  }
+  BlockSignals blocked;
+  std::string temp;
+  int linked = -1;
+  for (int attempt = 0; attempt < 100 && linked != 0; ++attempt) {
+    temp = TemporaryNameFor(file.path);
+    linked = LinkUnnamedFile(file.fd, temp);
+    if (linked != 0 && errno != EEXIST) break;
+  }
+  if (linked != 0) {
+    error = "cannot write " + file.path + ": " + std::strerror(errno);
+    return false;
+  }
+  SetCleanup(blocked, 0, temp);
+  const bool renamed = rename(temp.c_str(), file.path.c_str()) == 0;
+  const int saved = errno;
+  if (!renamed) unlink(temp.c_str());
+  g_cleanup_set[0] = 0;
+  if (!renamed) error = "cannot write " + file.path + ": " + std::strerror(saved);
+  return renamed;
+}
+
+bool DirectoryBatch::SyncDirectory(std::string& error) {
+  if (fsync(directory_fd_) == 0) return true;
+  error = std::string("cannot sync the output directory: ") + std::strerror(errno);
+  return false;
 }
 
 InputFiles IdentifyInputs(const std::vector<std::string>& paths) {

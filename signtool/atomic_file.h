@@ -48,6 +48,48 @@ void InstallCleanupHandlers();
 // and by the signal handlers.
 bool WriteFileAtomically(const std::string& path, std::string_view text, mode_t mode, bool replace, std::string& error);
 
+// Files written into one directory whole or not at all, their data made
+// durable together: each Add writes its text to an unnamed file
+// (O_TMPFILE), and Commit makes all their data durable with one syncfs
+// before it gives any of them its name, so that after a crash or a kill
+// every name holds a whole file or is absent.  A name already taken is
+// replaced as WriteFileAtomically replaces it.  SyncDirectory makes the
+// names themselves durable, once for the batch.  Where the file system has
+// no unnamed files, Add falls back to WriteFileAtomically, a sync per file.
+class DirectoryBatch {
+ public:
+  DirectoryBatch() = default;
+  ~DirectoryBatch();
+  DirectoryBatch(const DirectoryBatch&) = delete;
+  DirectoryBatch& operator=(const DirectoryBatch&) = delete;
+
+  // Opens the directory the files go to.
+  bool Open(const std::string& directory, std::string& error);
+  // Writes text to a new file that Commit names path (in the directory),
+  // with the permission bits mode; an error names path.
+  bool Add(const std::string& path, std::string_view text, mode_t mode, std::string& error);
+  // The files added since the last Commit; Commit before this reaches
+  // Capacity(), which the limit of open files sets.
+  size_t Pending() const { return pending_.size(); }
+  size_t Capacity() const { return capacity_; }
+  // Makes the pending files durable and names them: the count named,
+  // with one message naming the path for each one that was not.
+  size_t Commit(std::vector<std::string>& errors);
+  bool SyncDirectory(std::string& error);
+
+ private:
+  struct PendingFile {
+    int fd;
+    std::string path;
+  };
+  bool Name(const PendingFile& file, std::string& error);
+  int directory_fd_ = -1;
+  size_t capacity_ = 1;
+  size_t written_alone_ = 0;  // by WriteFileAtomically, since the last Commit
+  bool unnamed_files_ = true;
+  std::vector<PendingFile> pending_;
+};
+
 // The files a command reads, by device and inode, each with the name it
 // was given; "-" and names that do not open are left out.
 using FileIdentity = std::pair<dev_t, ino_t>;

@@ -27,6 +27,7 @@ struct SignOptions {
   std::string private_path;
   std::vector<std::string> input_paths;  // one, but for output_dir
   signtool::PassphraseSource passphrase_source;
+  std::string list_path;  // --files-from, never to be replaced by an output
 };
 
 int Sign(const SignOptions& options);
@@ -34,13 +35,17 @@ int Sign(const SignOptions& options);
 // the key loaded once.  Names that clash, and outputs that would replace
 // an input, the key or something other than a regular file, stop the
 // command before anything is written; an input refused for its content is
-// named and the others go on.
+// named and the others go on.  Every output is whole or absent after an
+// interruption or a crash; the data is made durable a batch at a time.
 int SignIntoDirectory(const SignOptions& options);
 
-// Checks a signed file as signcheck with the keys of key_files compiled in
-// would: quiet with status 0 when it would accept the file, else one line,
-// signcheck's own message, and status 1.  A key file that does not load
-// stops it, named with the reason.
-int Verify(CheckMode mode, const std::vector<std::string>& key_files, const std::string& path);
+// Checks signed files as signcheck with the keys of key_files compiled in
+// would, the keys loaded once for them all: quiet for a file it would
+// accept, else one line, signcheck's own message naming the file; with
+// summary, a line on stdout that counts the files accepted and refused.
+// Status 1 if any was refused.  A key file that does not load stops it,
+// named with the reason.
+int Verify(CheckMode mode, const std::vector<std::string>& key_files, const std::vector<std::string>& paths,
+           bool summary);
 
 }  // namespace signtool

@@ -95,8 +95,10 @@ int Keygen(const std::string& private_path, const std::string& public_path,
   std::printf(
       "key ID: %s\n"
       "To build a signcheck with this key, in a build folder of its own:\n"
-      "  cmake --preset release -B build/key-%s -DSIGNCHECK_PUBLIC_KEY=%s %s\n"
-      "  cmake --build build/key-%s -j2\n",
+      "  cmake --preset release -B build/key-%s -DSIGNCHECK_PUBLIC_KEY=%s -DSIGNCHECK_KEY_SERIAL=N %s\n"
+      "  cmake --build build/key-%s -j2\n"
+      "(N orders the packages: 1 for a first key, raised at every key rotation, or apt takes the new packages "
+      "for a downgrade.)\n",
       id.c_str(), id.c_str(), Absolute(public_path).c_str(), tests.c_str(), id.c_str());
   if (passphrase_source != nullptr) {
     std::printf("(The tests sign unattended, with a key that has no passphrase: this build leaves them out.)\n");

@@ -14,6 +14,7 @@
 
 #include "dsa/public_key.h"
 #include "signtool/commands.h"
+#include "signtool/file_list.h"
 #include "signtool/messages.h"
 #include "signtool/options.h"
 
@@ -50,12 +51,17 @@ constexpr Command kCommands[] = {
     {Verb::kSign,
      "sign",
      "signtool sign [--mode nvl|msg|lst|url] [-o OUT] [--passphrase-file FILE] PRIVATE_FILE FILE|-\n"
-     "       signtool sign --mode nvl|msg|lst|url --output-dir DIR [--passphrase-file FILE] PRIVATE_FILE FILE...\n",
-     {Option::kHelp, Option::kMode, Option::kOutput, Option::kPassphraseFile, Option::kOutputDir}},
+     "       signtool sign --mode nvl|msg|lst|url --output-dir DIR [--files-from LIST [--null]] [--passphrase-file "
+     "FILE]\n"
+     "                     PRIVATE_FILE FILE...\n",
+     {Option::kHelp, Option::kMode, Option::kOutput, Option::kPassphraseFile, Option::kOutputDir, Option::kFilesFrom,
+      Option::kNull}},
     {Verb::kVerify,
      "verify",
-     "signtool verify --mode nvl|msg|lst|url [--key PUBLIC_FILE]... [PUBLIC_FILE] FILE|-\n",
-     {Option::kHelp, Option::kMode, Option::kKey}},
+     "signtool verify --mode nvl|msg|lst|url --key PUBLIC_FILE [--key PUBLIC_FILE]... [--files-from LIST [--null]]\n"
+     "                       [FILE|-]...\n"
+     "       signtool verify --mode nvl|msg|lst|url [--files-from LIST [--null]] PUBLIC_FILE [FILE|-]...\n",
+     {Option::kHelp, Option::kMode, Option::kKey, Option::kFilesFrom, Option::kNull}},
 };
 
 int PrintUsage(const Command* only) {
@@ -102,40 +108,69 @@ int RunConstants(const Parsed& parsed) {
   return Constants(parsed.operands);
 }
 
+// The files named by the operands from `first` on, then by --files-from.
+bool FilesToRead(const Parsed& parsed, size_t first, std::vector<std::string>& files, int& status) {
+  files.assign(parsed.operands.begin() + static_cast<std::ptrdiff_t>(first), parsed.operands.end());
+  std::string error;
+  if (parsed.files_from && !ReadFileList(*parsed.files_from, parsed.null_separated, files, error)) {
+    status = Fail(error);
+    return false;
+  }
+  return true;
+}
+
 int RunSign(const Parsed& parsed) {
   const std::vector<std::string>& args = parsed.operands;
   int status = kUsage;
-  if (parsed.output_dir.empty()) {
+  if (parsed.null_separated && !parsed.files_from) return UsageError("--null needs --files-from FILE");
+  if (!parsed.output_dir) {
+    if (parsed.files_from) return UsageError("--files-from needs --output-dir DIR");
     if (!Operands(args, {"private key file", "input file"}, status)) return status;
-    return Sign({parsed.mode, parsed.output, "", args[0], {args[1]}, {parsed.passphrase_file}});
+    if (parsed.output && parsed.output->empty()) return Fail("cannot create '': No such file or directory");
+    return Sign({parsed.mode, parsed.output.value_or(""), "", args[0], {args[1]}, {parsed.passphrase_file}, ""});
   }
-  if (!parsed.output.empty()) return UsageError("-o and --output-dir exclude each other");
+  if (parsed.output) return UsageError("-o and --output-dir exclude each other");
   if (!parsed.mode) return UsageError("--output-dir needs --mode MODE");
-  if (args.size() < 2 && !Operands(args, {"private key file", "input file"}, status)) return status;
-  if (std::find(args.begin() + 1, args.end(), "-") != args.end()) {
+  if ((args.empty() || (args.size() < 2 && !parsed.files_from)) &&
+      !Operands(args, {"private key file", "input file"}, status)) {
+    return status;
+  }
+  SignOptions options{
+      parsed.mode, "", *parsed.output_dir, args[0], {}, {parsed.passphrase_file}, parsed.files_from.value_or("")};
+  if (!FilesToRead(parsed, 1, options.input_paths, status)) return status;
+  if (std::find(options.input_paths.begin(), options.input_paths.end(), "-") != options.input_paths.end()) {
     return UsageError("--output-dir signs files, not standard input ('-')");
   }
-  return SignIntoDirectory(
-      {parsed.mode, "", parsed.output_dir, args[0], {args.begin() + 1, args.end()}, {parsed.passphrase_file}});
+  return SignIntoDirectory(options);
 }
 
-// The key files come from --key, and from a first operand when there are two.
+// The key files come from --key or, without it, from the first operand;
+// the other operands and --files-from name the files to check.
 int RunVerify(const Parsed& parsed) {
   if (!parsed.mode) return UsageError("missing --mode MODE");
+  if (parsed.null_separated && !parsed.files_from) return UsageError("--null needs --files-from FILE");
   const std::vector<std::string>& args = parsed.operands;
   std::vector<std::string> key_files = parsed.key_files;
-  if (args.empty()) {
-    return UsageError(key_files.empty() ? "missing the public key file and the file to verify"
-                                        : "missing the file to verify");
-  }
-  if (args.size() > 2) return UsageError("unexpected argument '" + args[2] + "'");
-  if (args.size() == 2) key_files.insert(key_files.begin(), args[0]);
-  if (key_files.empty()) return UsageError("missing the public key file");
+  const bool key_operand = key_files.empty();
+  if (args.empty() && key_operand) return UsageError("missing the public key file and the file to verify");
+  if (key_operand && args.size() == 1 && !parsed.files_from) return UsageError("missing the public key file");
+  if (args.size() == (key_operand ? 1u : 0u) && !parsed.files_from) return UsageError("missing the file to verify");
+  if (key_operand) key_files.push_back(args[0]);
   if (key_files.size() > kMaxRingKeys) {
     return UsageError("at most " + std::to_string(kMaxRingKeys) + " keys (" + std::to_string(key_files.size()) +
                       " given)");
   }
-  return Verify(*parsed.mode, key_files, args.back());
+  // Standard input is read once: checked on the operands before the list
+  // is read, and on the list's names once it is.
+  const auto reads_of_standard_input = [&](const std::vector<std::string>& names) {
+    return std::count(names.begin(), names.end(), "-") + (parsed.files_from == "-" ? 1 : 0);
+  };
+  if (reads_of_standard_input(args) > 1) return UsageError("standard input ('-') can be read only once");
+  std::vector<std::string> files;
+  int status = kUsage;
+  if (!FilesToRead(parsed, key_operand ? 1 : 0, files, status)) return status;
+  if (reads_of_standard_input(files) > 1) return UsageError("standard input ('-') can be read only once");
+  return Verify(*parsed.mode, key_files, files, files.size() > 1 || parsed.files_from);
 }
 
 int RunCommand(const Command& command, int argc, char** argv) {

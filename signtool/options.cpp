@@ -22,7 +22,9 @@ constexpr int GetoptValue(Option option) {
     case Option::kPassphraseFile:
     case Option::kNewPassphraseFile:
     case Option::kNoPassphrase:
-    case Option::kOutputDir: break;
+    case Option::kOutputDir:
+    case Option::kFilesFrom:
+    case Option::kNull: break;
   }
   return kLongOnly + static_cast<int>(option);
 }
@@ -41,6 +43,8 @@ constexpr LongOption kOptions[] = {
     {"new-passphrase-file", required_argument, Option::kNewPassphraseFile},
     {"no-passphrase", no_argument, Option::kNoPassphrase},
     {"output-dir", required_argument, Option::kOutputDir},
+    {"files-from", required_argument, Option::kFilesFrom},
+    {"null", no_argument, Option::kNull},
 };
 
 }  // namespace
@@ -94,6 +98,8 @@ bool ParseArguments(int argc, char** argv, OptionSet allowed, Parsed& parsed, in
       case Option::kNewPassphraseFile: parsed.new_passphrase_file = optarg; break;
       case Option::kNoPassphrase: parsed.no_passphrase = true; break;
       case Option::kOutputDir: parsed.output_dir = optarg; break;
+      case Option::kFilesFrom: parsed.files_from = optarg; break;
+      case Option::kNull: parsed.null_separated = true; break;
     }
   }
   parsed.operands.assign(argv + optind, argv + argc);

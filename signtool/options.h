@@ -21,6 +21,8 @@ enum class Option : uint8_t {
   kNewPassphraseFile,
   kNoPassphrase,
   kOutputDir,
+  kFilesFrom,
+  kNull,
 };
 
 // The options one command takes.
@@ -38,9 +40,12 @@ class OptionSet {
 
 struct Parsed {
   std::vector<std::string> operands;
-  std::optional<CheckMode> mode;       // --mode, matched as signcheck matches its mode word
-  std::vector<std::string> key_files;  // --key, in the order given
-  std::string output, output_dir, passphrase_file, new_passphrase_file;
+  std::optional<CheckMode> mode;                  // --mode, matched as signcheck matches its mode word
+  std::vector<std::string> key_files;             // --key, in the order given
+  std::optional<std::string> output, output_dir;  // set when given, even empty
+  std::optional<std::string> files_from;          // --files-from: the list of files, "-" standard input
+  std::string passphrase_file, new_passphrase_file;
+  bool null_separated = false;  // --null: the list's names end in NUL
   bool no_passphrase = false;
   bool help = false;
 };

@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "signtool/atomic_file.h"
@@ -17,6 +18,7 @@
 #include "signtool/key_file.h"
 #include "signtool/layout_sign.h"
 #include "signtool/messages.h"
+#include "signtool/progress.h"
 #include "signtool/read_file.h"
 #include "signtool/signing.h"
 
@@ -115,24 +117,30 @@ int Sign(const SignOptions& options) {
 // the key loaded once.  Names that clash, and outputs that would replace
 // an input, the key or something other than a regular file, stop the
 // command before anything is written; an input refused for its content is
-// named and the others go on.
+// named and the others go on.  The outputs are made durable together, a
+// batch of them at a time, and each is named only once its data is.
 int SignIntoDirectory(const SignOptions& options) {
+  const std::string shown_dir = options.output_dir.empty() ? "''" : options.output_dir;
   struct stat dir;
   if (stat(options.output_dir.c_str(), &dir) != 0) {
-    return Fail("cannot use the output directory " + options.output_dir + ": " + std::strerror(errno));
+    return Fail("cannot use the output directory " + shown_dir + ": " + std::strerror(errno));
   }
-  if (!S_ISDIR(dir.st_mode)) return Fail(options.output_dir + " is not a directory");
+  if (!S_ISDIR(dir.st_mode)) return Fail(shown_dir + " is not a directory");
   std::vector<std::string> reads = options.input_paths;
   reads.push_back(options.private_path);
   reads.push_back(options.passphrase_source.file);
+  reads.push_back(options.list_path);
   const InputFiles inputs = IdentifyInputs(reads);
-  std::map<std::string, const std::string*> input_of_name;
+  std::map<std::string_view, const std::string*> input_of_name;
   std::vector<std::string> outputs;
   std::vector<mode_t> modes;
+  outputs.reserve(options.input_paths.size());
+  modes.reserve(options.input_paths.size());
   std::string error;
   for (const std::string& input : options.input_paths) {
-    const std::string name = input.substr(input.find_last_of('/') + 1);
-    const std::string output = options.output_dir + "/" + name;
+    const std::string_view name = std::string_view(input).substr(input.find_last_of('/') + 1);
+    std::string output = options.output_dir + "/";
+    output += name;
     if (name.empty() || name == "." || name == "..") return Fail(input + " does not name a file");
     if (const auto [earlier, added] = input_of_name.emplace(name, &input); !added) {
       std::string message = *earlier->second;
@@ -141,25 +149,42 @@ int SignIntoDirectory(const SignOptions& options) {
     }
     mode_t mode = 0;
     if (!ReplaceableFile(output, inputs, 0666, mode, error)) return Fail(error);
-    outputs.push_back(output);
+    outputs.push_back(std::move(output));
     modes.push_back(mode);
   }
   signtool::DsaKey key;
   if (!LoadSigningKey(options, key, error)) return Fail(error);
+  DirectoryBatch batch;
+  if (!batch.Open(options.output_dir, error)) return Fail(error);
   InstallCleanupHandlers();
+  Progress progress("signed", outputs.size());
   size_t signed_count = 0;
+  std::vector<std::string> errors;
+  const auto commit = [&] {
+    signed_count += batch.Commit(errors);
+    for (const std::string& message : errors) {
+      progress.Clear();
+      Fail(message);
+    }
+    errors.clear();
+  };
   for (size_t i = 0; i < outputs.size(); ++i) {
     std::string output;
-    if (SignFile(key, options.mode, options.input_paths[i], output, error) &&
-        WriteFileAtomically(outputs[i], output, modes[i], true, error)) {
-      ++signed_count;
-    } else {
+    if (!SignFile(key, options.mode, options.input_paths[i], output, error) ||
+        !batch.Add(outputs[i], output, modes[i], error)) {
+      progress.Clear();
       Fail(error);
     }
+    progress.Advance();
+    if (batch.Pending() >= batch.Capacity()) commit();
   }
+  commit();
+  const bool synced = batch.SyncDirectory(error);
+  progress.Finish();
+  if (!synced) Fail(error);
   std::printf("signed %zu of %zu files into %s\n", signed_count, outputs.size(), options.output_dir.c_str());
   if (std::fflush(stdout) != 0) return Fail("cannot write the output");
-  return signed_count == outputs.size() ? 0 : kFailure;
+  return synced && signed_count == outputs.size() ? 0 : kFailure;
 }
 
 }  // namespace signtool

@@ -1,11 +1,12 @@
 // SPDX-License-Identifier: ISC
-// verify: whether signcheck, with the given keys, would accept a signed file.
+// verify: whether signcheck, with the given keys, would accept signed files.
 // The check core decides, as it decides for signcheck and the library; the
 // keys are loaded by the same loader as the library's.
 #include <cstdio>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "check/dispatch.h"
@@ -15,6 +16,7 @@
 #include "signtool/commands.h"
 #include "signtool/key_file.h"
 #include "signtool/messages.h"
+#include "signtool/progress.h"
 #include "signtool/read_file.h"
 
 namespace signtool {
@@ -26,9 +28,24 @@ class StringSink final : public MessageSink {
   std::string text;
 };
 
+// Checks one file with the ring as signcheck would: true when it would
+// accept the file, else false with signcheck's message for it, one line
+// without its line feed.  checked is reused from one file to the next.
+bool CheckOneFile(CheckMode mode, const std::string& path, KeyRing ring, CheckStorage& checked, std::string& message) {
+  const CheckReport report =
+      path == "-" ? CheckDescriptor(0, mode, ring, checked) : CheckFile(path.c_str(), mode, ring, checked);
+  if (report.status == kExitOk) return true;
+  StringSink sink;
+  ComposeMessage(report, path == "-" ? "standard input" : path.c_str(), "", sink);
+  if (!sink.text.empty() && sink.text.back() == '\n') sink.text.pop_back();
+  message = std::move(sink.text);
+  return false;
+}
+
 }  // namespace
 
-int Verify(CheckMode mode, const std::vector<std::string>& key_files, const std::string& path) {
+int Verify(CheckMode mode, const std::vector<std::string>& key_files, const std::vector<std::string>& paths,
+           bool summary) {
   std::vector<PublicKey> keys(key_files.size());
   std::vector<const PublicKey*> ring;
   for (size_t i = 0; i < key_files.size(); ++i) {
@@ -38,14 +55,24 @@ int Verify(CheckMode mode, const std::vector<std::string>& key_files, const std:
     if (!LoadPublicKey(text, keys[i], error)) return Fail(key_files[i] + ": " + error);
     ring.push_back(&keys[i]);
   }
+  Progress progress("checked", paths.size());
+  size_t refused = 0;
   CheckStorage checked;
-  const CheckReport report =
-      path == "-" ? CheckDescriptor(0, mode, ring, checked) : CheckFile(path.c_str(), mode, ring, checked);
-  if (report.status == kExitOk) return 0;
-  StringSink message;
-  ComposeMessage(report, path == "-" ? "standard input" : path.c_str(), "", message);
-  if (!message.text.empty() && message.text.back() == '\n') message.text.pop_back();
-  return Fail(message.text);
+  std::string message;
+  for (const std::string& path : paths) {
+    if (!CheckOneFile(mode, path, ring, checked, message)) {
+      ++refused;
+      progress.Clear();
+      Fail(message);
+    }
+    progress.Advance();
+  }
+  progress.Finish();
+  if (summary) {
+    std::printf("%zu files checked: %zu accepted, %zu refused\n", paths.size(), paths.size() - refused, refused);
+    if (std::fflush(stdout) != 0) return Fail("cannot write the output");
+  }
+  return refused == 0 ? 0 : kFailure;
 }
 
 }  // namespace signtool

@@ -5,6 +5,8 @@
 // signature that the verification accepts.
 #include <elf.h>
 #include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -17,6 +19,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <cstddef>
 #include <cstring>
 #include <filesystem>
@@ -27,6 +30,7 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "dsa/builtin_key.h"
@@ -239,9 +243,9 @@ TEST_F(Signtool, KeygenMakesASoundKey) {
   EXPECT_NE(id, std::string(signtool::kDevelopmentKeyId) + "\n");
   EXPECT_EQ(ReadFile(public_path).rfind("# signtool public key " + id.substr(0, 16) + ": ", 0), 0u);
   EXPECT_EQ(o.out.rfind("key ID: " + id, 0), 0u) << o.out;
-  EXPECT_NE(
-      o.out.find("-DSIGNCHECK_PUBLIC_KEY=" + fs::canonical(public_path).string() + " -DSIGNCHECK_BUILD_TESTS=OFF\n"),
-      std::string::npos)
+  EXPECT_NE(o.out.find("-DSIGNCHECK_PUBLIC_KEY=" + fs::canonical(public_path).string() +
+                       " -DSIGNCHECK_KEY_SERIAL=N -DSIGNCHECK_BUILD_TESTS=OFF\n"),
+            std::string::npos)
       << o.out;
   std::string restated = ReadFile(private_path);
   restated.replace(restated.find(id.substr(0, 16)), 16, signtool::kDevelopmentKeyId);
@@ -735,7 +739,12 @@ TEST_F(Signtool, BadUsage) {
       {{"verify", "--", "--mode=nvl", kPublicKey, kPublicKey}, "verify: missing --mode MODE"},
       {{"verify", "-m", "nvl", kPublicKey}, "verify: missing the public key file"},
       {{"verify", "-m", "nvl", "--key", kPublicKey}, "verify: missing the file to verify"},
-      {{"verify", "-m", "nvl", "--key", kPublicKey, kPublicKey, kPublicKey, "x"}, "verify: unexpected argument 'x'"},
+      {{"verify", "-m", "nvl", "--null", kPublicKey, "x"}, "verify: --null needs --files-from FILE"},
+      {{"verify", "-m", "nvl", "--files-from=-", kPublicKey, "-"},
+       "verify: standard input ('-') can be read only once"},
+      {{"sign", "-m", "nvl", "--files-from=list", kPrivateKey}, "sign: --files-from needs --output-dir DIR"},
+      {{"sign", "-m", "nvl", "--output-dir=d", "--null", kPrivateKey, kPublicKey},
+       "sign: --null needs --files-from FILE"},
       {{"sign", "--output-dir=d", kPrivateKey, kPublicKey}, "sign: --output-dir needs --mode MODE"},
       {{"sign", "-m", "nvl", "--output-dir=d", "-o", "x", kPrivateKey, kPublicKey},
        "sign: -o and --output-dir exclude each other"},
@@ -956,6 +965,230 @@ TEST_F(Signtool, SignIntoDirectory) {
   EXPECT_EQ(ReadFile(one), "url=https://one.invalid/\r\n");
 }
 
+// A batch killed at any moment, SIGKILL or SIGTERM, leaves each output
+// whole or absent, never a part-written file under its name nor a
+// temporary file beside it; replaced outputs are the old file or a whole
+// new one.
+TEST_F(Signtool, KilledBatchLeavesWholeOutputsOnly) {
+  constexpr int kFiles = 200;
+  const fs::path in = dir_ / "in", out = dir_ / "out";
+  fs::create_directories(in);
+  std::vector<std::string> args = {"sign", "-m", "nvl", "--output-dir", out.string(), kPrivateKey};
+  std::set<std::string> names;
+  for (int i = 0; i < kFiles; ++i) {
+    std::string name = "f";  // built without the concatenation g++ 12 misreads at -O3
+    name += std::to_string(i);
+    WriteFile(in / name, "url=https://example.invalid/" + name + "\r\n");
+    args.push_back((in / name).string());
+    names.insert(name);
+  }
+  fs::create_directories(out);
+  const auto began = std::chrono::steady_clock::now();
+  ASSERT_EQ(RunSigntool(dir_, args).status, 0);
+  const auto whole_run =
+      std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - began);
+  // Under a limit of 100 open files a batch holds 36: the 200 go in six.
+  const auto start = [&] {
+    const pid_t pid = fork();
+    if (pid == 0) {
+      const int null = open("/dev/null", O_WRONLY);
+      const rlimit files{100, 100};
+      if (null < 0 || dup2(null, 1) < 0 || dup2(null, 2) < 0 || setrlimit(RLIMIT_NOFILE, &files) != 0) _exit(126);
+      std::vector<char*> argv;
+      std::string program = SIGNTOOL_PATH;
+      argv.push_back(program.data());
+      for (std::string& arg : args) argv.push_back(arg.data());
+      argv.push_back(nullptr);
+      execv(program.c_str(), argv.data());
+      _exit(127);
+    }
+    return pid;
+  };
+  std::mt19937 rng(29);
+  for (int round = 0; round < 8; ++round) {
+    const bool replacing = round % 2 == 1;  // SIGTERM, whose handler removes a temporary name
+    fs::remove_all(out);
+    fs::create_directories(out);
+    if (replacing) {
+      for (const std::string& name : names) WriteFile(out / name, "old\n");
+    }
+    const pid_t pid = start();
+    ASSERT_GT(pid, 0);
+    std::this_thread::sleep_for(std::chrono::microseconds(rng() % static_cast<unsigned>(whole_run.count() + 1)));
+    kill(pid, replacing ? SIGTERM : SIGKILL);
+    ASSERT_EQ(waitpid(pid, nullptr, 0), pid);
+    std::vector<std::string> check = {"verify", "-m", "nvl", kPublicKey};
+    for (const std::string& name : Listing(out)) {
+      ASSERT_TRUE(names.count(name)) << "round " << round << ": " << name << " left behind";
+      if (ReadFile(out / name) != "old\n") check.push_back((out / name).string());
+    }
+    if (check.size() > 4) {
+      EXPECT_EQ(RunSigntool(dir_, check).status, 0) << "round " << round;
+    }
+    if (replacing) {
+      EXPECT_EQ(Listing(out), names) << "round " << round << ": an old output went missing";
+    }
+  }
+  // Left to finish, the batch replaces every old output, keeping its mode.
+  ASSERT_EQ(chmod((out / "f7").c_str(), 0666), 0);  // bits the umask would drop from a new file
+  const pid_t pid = start();
+  int wstatus = -1;
+  ASSERT_EQ(waitpid(pid, &wstatus, 0), pid);
+  EXPECT_EQ(wstatus, 0);
+  EXPECT_EQ(Listing(out), names);
+  std::vector<std::string> check = {"verify", "-m", "nvl", kPublicKey};
+  for (const std::string& name : names) check.push_back((out / name).string());
+  EXPECT_EQ(RunSigntool(dir_, check).status, 0);
+  struct stat st;
+  ASSERT_EQ(stat((out / "f7").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0666u);
+}
+
+// Many files in one call: --files-from names them one a line or with
+// --null as find -print0 does, any byte but the separator in a name;
+// verify names each refused file and sums up, status 1 if any is refused.
+TEST_F(Signtool, ManyFilesSignAndVerify) {
+  const fs::path in = dir_ / "in", out = dir_ / "out";
+  fs::create_directories(in);
+  fs::create_directories(out);
+  const std::vector<std::string> names = {"plain", "with space", "new\nline", "cr\r", "-dash"};
+  std::string null_list;
+  for (const std::string& name : names) {
+    WriteFile(in / name, "url=https://example.invalid/" + std::to_string(name.size()) + "\r\n");
+    null_list += (in / name).string() + '\0';
+  }
+  WriteFile(dir_ / "list0", null_list);
+  const Outcome o =
+      RunSigntool(dir_, {"sign", "-m", "nvl", "--output-dir", out.string(), "--files-from", "-", "--null", kPrivateKey},
+                  dir_ / "list0");
+  ASSERT_EQ(o.status, 0) << o.err;
+  EXPECT_EQ(o.out, "signed 5 of 5 files into " + out.string() + "\n");
+  EXPECT_EQ(Listing(out), std::set<std::string>(names.begin(), names.end()));
+
+  WriteFile(out / "unsigned", "url=https://example.invalid/\r\n");
+  std::string lines = "\n" + (out / "plain").string() + "\n" + (out / "unsigned").string() + "\n\n" +
+                      (out / "missing").string() + "\n" + (out / "-dash").string();
+  WriteFile(dir_ / "list", lines);
+  const struct {
+    std::vector<std::string> args;
+    std::string out;
+    std::vector<fs::path> refused;
+  } cases[] = {
+      {{"--key", kPublicKey, "--files-from", (dir_ / "list").string()},
+       "4 files checked: 2 accepted, 2 refused\n",
+       {out / "unsigned", out / "missing"}},
+      {{"--files-from", (dir_ / "list0").string(), "--null", kPublicKey, (out / "plain").string()},
+       "6 files checked: 1 accepted, 5 refused\n",
+       {in / "plain", in / "with space", in / "new\nline", in / "cr\r", in / "-dash"}},
+      {{"--key", kPublicKey, (out / "plain").string(), (out / "cr\r").string()},
+       "2 files checked: 2 accepted, 0 refused\n",
+       {}},
+      {{kPublicKey, (out / "unsigned").string()}, "", {out / "unsigned"}},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> args = {"verify", "-m", "nvl"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    const Outcome v = RunSigntool(dir_, args);
+    EXPECT_EQ(v.status, c.refused.empty() ? 0 : 1) << c.out << v.err;
+    EXPECT_EQ(v.out, c.out);
+    std::string expected;
+    for (const fs::path& file : c.refused) {
+      expected += "signtool: verify: ";
+      expected += file.filename() == "missing"
+                      ? "Error: can not read file '" + file.string() + "' - No such file or directory"
+                      : "Error: file " + file.string() + " does not contain a valid Norvu signature.";
+      expected += "\n";
+    }
+    EXPECT_EQ(v.err, expected) << c.out;
+  }
+
+  WriteFile(dir_ / "empty", "\n\n");
+  WriteFile(dir_ / "nul", "a\nb" + std::string(1, '\0') + "\n");
+  const std::vector<std::string> sign = {"sign", "-m", "nvl", "--output-dir", out.string(), kPrivateKey};
+  for (const auto& [list, message] : std::vector<std::pair<std::string, std::string>>{
+           {"empty", " names no file"}, {"nul", " holds a NUL byte: give --null for a NUL-separated list"}}) {
+    std::vector<std::string> args = sign;
+    args.insert(args.end(), {"--files-from", (dir_ / list).string()});
+    EXPECT_EQ(ExpectFailure(args, list), "signtool: sign: the list " + (dir_ / list).string() + message + "\n");
+  }
+  WriteFile(dir_ / "dash", "-\n");
+  const Outcome twice =
+      RunSigntool(dir_, {"verify", "-m", "nvl", "--key", kPublicKey, "--files-from", (dir_ / "dash").string(), "-"});
+  EXPECT_EQ(twice.status, 2) << "standard input named twice, once in the list";
+  EXPECT_NE(twice.err.find("standard input ('-') can be read only once"), std::string::npos) << twice.err;
+  const std::string no_dir = ExpectFailure(
+      {"sign", "-m", "nvl", "--output-dir", "", kPrivateKey, (in / "plain").string()}, "an empty output directory");
+  EXPECT_EQ(no_dir, "signtool: sign: cannot use the output directory '': No such file or directory\n");
+  ExpectFailure({"sign", "-m", "nvl", "-o", "", kPrivateKey, (in / "plain").string()}, "an empty output file");
+}
+
+// Reads a terminal's output until the program on it ends.
+std::string ReadTerminal(int master) {
+  std::string text;
+  char buffer[4096];
+  for (;;) {
+    const ssize_t n = read(master, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return text;  // EIO once the last writer has gone
+    text.append(buffer, static_cast<size_t>(n));
+  }
+}
+
+// The progress line appears on a terminal, and only once the batch has run
+// a second (an input that is a FIFO holds it up), and the summary takes its
+// place; off a terminal nothing extra is written.
+TEST_F(Signtool, ProgressOnATerminalOnly) {
+  const fs::path out = dir_ / "out", fifo = dir_ / "slow";
+  fs::create_directories(out);
+  WriteFile(dir_ / "a", "url=https://a.invalid/\r\n");
+  WriteFile(dir_ / "c", "url=https://c.invalid/\r\n");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  std::vector<std::string> args = {SIGNTOOL_PATH,  "sign",
+                                   "-m",           "nvl",
+                                   "--output-dir", out.string(),
+                                   kPrivateKey,    (dir_ / "a").string(),
+                                   fifo.string(),  (dir_ / "c").string()};
+  const auto feed_slowly = [&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1300));
+    WriteFile(fifo, "url=https://slow.invalid/\r\n");
+  };
+  for (const bool slow : {true, false}) {
+    std::thread feeder;
+    if (slow) feeder = std::thread(feed_slowly);
+    int master = -1;
+    const pid_t pid = forkpty(&master, nullptr, nullptr, nullptr);
+    if (pid == 0) {
+      std::vector<char*> argv;
+      for (std::string& arg : args) argv.push_back(arg.data());
+      argv.push_back(nullptr);
+      execv(argv[0], argv.data());
+      _exit(127);
+    }
+    ASSERT_GT(pid, 0);
+    const std::string shown = ReadTerminal(master);
+    close(master);
+    int wstatus = 0;
+    ASSERT_EQ(waitpid(pid, &wstatus, 0), pid);
+    if (feeder.joinable()) feeder.join();
+    EXPECT_EQ(wstatus, 0) << shown;
+    const size_t line = shown.find("\rsigned 2 of 3 files, ");
+    if (slow) {
+      ASSERT_NE(line, std::string::npos) << shown;
+      EXPECT_NE(shown.find(" files/s\033[K\r\033[Ksigned 3 of 3 files into ", line), std::string::npos) << shown;
+    } else {
+      EXPECT_EQ(shown.find("files/s"), std::string::npos) << shown;
+    }
+    if (slow) args.erase(args.begin() + 8);  // then a quick batch, without the FIFO
+  }
+  args.insert(args.begin() + 8, fifo.string());
+  std::thread feeder(feed_slowly);
+  const Outcome o = RunSigntool(dir_, {args.begin() + 1, args.end()});
+  feeder.join();
+  EXPECT_EQ(o.status, 0) << o.err;
+  EXPECT_EQ(o.err.find('\r'), std::string::npos) << o.err;
+  EXPECT_EQ(std::count(o.err.begin(), o.err.end(), '\n'), 1) << "the development key's warning alone: " << o.err;
+}
+
 // `sign` end to end: its text is the signature of the file's exact bytes.
 TEST_F(Signtool, SignedFilesVerify) {
   if (kTestKey.empty()) GTEST_SKIP() << "no SIGNCHECK_TEST_PRIVATE_KEY for the compiled-in key";
@@ -1006,7 +1239,7 @@ TEST_F(Signtool, VerifyAgainstSeveralKeys) {
   ASSERT_EQ(RunSigntool(dir_, {"sign", "-m", "msg", "-o", file.string(), kPrivateKey, input.string()}).status, 0);
 
   for (const std::vector<std::string>& keys : {std::vector<std::string>{"--key", other, "--key", kPublicKey},
-                                               std::vector<std::string>{other, "--key", kPublicKey}}) {
+                                               std::vector<std::string>{"--key", kPublicKey, "--key", other}}) {
     std::vector<std::string> args = {"verify", "-m", "msg"};
     args.insert(args.end(), keys.begin(), keys.end());
     args.push_back(file.string());
@@ -1016,6 +1249,12 @@ TEST_F(Signtool, VerifyAgainstSeveralKeys) {
   }
   EXPECT_EQ(ExpectFailure({"verify", "-m", "msg", "--key", other, file.string()}, "a key that did not sign"),
             "signtool: verify: Error: file " + file.string() + " does not contain a valid Norvu signature.\n");
+  // With --key, every operand is a file to check: a key file among them is
+  // refused as one, never added to the keys.
+  const Outcome mixed = RunSigntool(dir_, {"verify", "-m", "msg", other, "--key", kPublicKey, file.string()});
+  EXPECT_EQ(mixed.status, 1);
+  EXPECT_EQ(mixed.out, "2 files checked: 1 accepted, 1 refused\n");
+  EXPECT_EQ(mixed.err, "signtool: verify: Error: file " + other + " does not contain a valid Norvu signature.\n");
   std::vector<std::string> nine = {"verify", "-m", "msg"};
   for (int i = 0; i < 9; ++i) nine.insert(nine.end(), {"--key", kPublicKey});
   nine.push_back(file.string());
