@@ -15,9 +15,3 @@
 // for a key rule; a private key file is refused too.  key is written only on
 // success.
 bool LoadPublicKey(std::string_view text, std::string_view origin, PublicKey& key, std::string& reason);
-
-// The same for a caller that names the file itself: the reason starts
-// "line LINE: " for the grammar and is the bare rule's text otherwise.
-inline bool LoadPublicKey(std::string_view text, PublicKey& key, std::string& reason) {
-  return LoadPublicKey(text, {}, key, reason);
-}

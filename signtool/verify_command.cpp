@@ -52,7 +52,7 @@ int Verify(CheckMode mode, const std::vector<std::string>& key_files, const std:
     std::string text;
     std::string error;
     if (!ReadWholeFile(key_files[i], text, error, kMaxKeyFileSize)) return Fail("key file: " + error);
-    if (!LoadPublicKey(text, keys[i], error)) return Fail(key_files[i] + ": " + error);
+    if (!LoadPublicKey(text, key_files[i], keys[i], error)) return Fail(error);
     ring.push_back(&keys[i]);
   }
   Progress progress("checked", paths.size());

@@ -534,7 +534,7 @@ TEST_F(Signtool, EveryKeyReaderAgrees) {
     signcheck_keyring_free(ring);
 
     const Outcome verify = RunSigntool(dir_, {"verify", "--mode", "nvl", "--key", file.string(), kPublicKey});
-    const std::string line_words = row.line > 0 ? ": line " + std::to_string(row.line) : "";
+    const std::string line_words = row.line > 0 ? ":" + std::to_string(row.line) : "";
     EXPECT_EQ(verify.err.find(file.string() + line_words + ": " + row.reason) != std::string::npos, !read)
         << verify.err;
 

@@ -40,7 +40,7 @@ std::string ReadText(const fs::path& path) {
 std::unique_ptr<PublicKey> Load(const std::string& text) {
   auto key = std::make_unique<PublicKey>();
   std::string reason;
-  EXPECT_TRUE(LoadPublicKey(text, *key, reason)) << reason;
+  EXPECT_TRUE(LoadPublicKey(text, "key.pub", *key, reason)) << reason;
   return key;
 }
 
@@ -229,7 +229,7 @@ TEST(KeyLoader, RefusesEachBrokenKey) {
     auto key = std::make_unique<PublicKey>();
     std::memset(key.get(), 0x5A, sizeof *key);
     std::string reason;
-    EXPECT_FALSE(LoadPublicKey(text, *key, reason)) << entry.path();
+    EXPECT_FALSE(LoadPublicKey(text, {}, *key, reason)) << entry.path();
     EXPECT_NE(reason.find(expected), std::string::npos) << entry.path() << ": " << reason;
     EXPECT_EQ(reason.find('\n'), std::string::npos) << reason;
     const auto* bytes = reinterpret_cast<const uint8_t*>(key.get());
@@ -239,7 +239,7 @@ TEST(KeyLoader, RefusesEachBrokenKey) {
 
   std::string reason;
   const std::string padded = ReadText(SOURCE_DIR "/keys/development.pub") + "#" + std::string(64 * 1024, ' ') + "\n";
-  EXPECT_FALSE(LoadPublicKey(padded, *std::make_unique<PublicKey>(), reason));
+  EXPECT_FALSE(LoadPublicKey(padded, "padded.pub", *std::make_unique<PublicKey>(), reason));
   EXPECT_NE(reason.find("64 KiB"), std::string::npos) << reason;
 }
 
