@@ -22,7 +22,7 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/signcheck-e2e.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 data=$work/data
 mkdir "$data"
-cp "$source_dir"/examples/*.{nvl,msg,lst,url} "$source_dir"/tests/digest/data/*.rsp "$data"/
+cp "$source_dir"/examples/*.{nvl,msg,lst,url} "$source_dir"/tests/hash/data/*.rsp "$data"/
 
 # Inputs around the 64-byte block boundaries of both digests, and larger ones.
 for size in 0 1 55 56 57 63 64 65 119 120 128 1000 65536 3000001; do

@@ -13,7 +13,7 @@
 #include <tuple>
 #include <vector>
 
-#include "tests/nvl/test_support.h"
+#include "tests/support/test_support.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <string>
 
 #include "signcheck/tagged_file_check.h"
-#include "tests/nvl/test_support.h"
+#include "tests/support/test_support.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 
 #include "hash/sha0.h"
 #include "signtool/dsa_keys.h"
-#include "tests/nvl/test_support.h"
+#include "tests/support/test_support.h"
 
 namespace {
 

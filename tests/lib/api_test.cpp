@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "lib/signcheck.h"
-#include "tests/nvl/test_support.h"
+#include "tests/support/test_support.h"
 
 // Every allocation through new in this test program is counted.  (GCC
 // takes a free of what this new returned for a mismatch.)

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "lib/signcheck.h"
-#include "tests/nvl/test_support.h"
+#include "tests/support/test_support.h"
 
 namespace {
 

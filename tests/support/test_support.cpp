@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: ISC
-#include "test_support.h"
+#include "tests/support/test_support.h"
 
 #include <fcntl.h>
 #include <spawn.h>

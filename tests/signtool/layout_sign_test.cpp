@@ -12,7 +12,7 @@
 #include "signcheck/tagged_file_check.h"
 #include "signcheck/url_file_check.h"
 #include "signtool/layout_sign.h"
-#include "test_support.h"
+#include "tests/support/test_support.h"
 
 namespace {
 

@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "dsa/builtin_key.h"
-#include "tests/verify/bignum_util.h"
-#include "tests/verify/signing_util.h"
+#include "tests/dsa/bignum_util.h"
+#include "tests/dsa/signing_util.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "signcheck/tagged_file_check.h"
-#include "test_support.h"
+#include "tests/support/test_support.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 
 #include "check/dispatch.h"
 #include "dsa/builtin_key.h"
-#include "test_support.h"
+#include "tests/support/test_support.h"
 
 namespace {
 

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/nvl/test_support.h"
+#include "tests/support/test_support.h"
 
 namespace {
 

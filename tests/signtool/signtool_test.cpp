@@ -40,8 +40,8 @@
 #include "dsa/verify.h"
 #include "lib/signcheck.h"
 #include "signtool/dsa_keys.h"
-#include "tests/verify/bignum_util.h"
-#include "tests/verify/signing_util.h"
+#include "tests/dsa/bignum_util.h"
+#include "tests/dsa/signing_util.h"
 
 namespace {
 

@@ -21,8 +21,8 @@
 #include "dsa/power_tables.h"
 #include "dsa/public_key.h"
 #include "dsa/reference.h"
-#include "tests/verify/bignum_util.h"
-#include "tests/verify/signing_util.h"
+#include "tests/dsa/bignum_util.h"
+#include "tests/dsa/signing_util.h"
 
 namespace {
 

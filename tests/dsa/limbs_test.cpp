@@ -20,7 +20,7 @@
 #include "dsa/builtin_key.h"
 #include "dsa/limbs_paths.h"
 #include "dsa/reference.h"
-#include "tests/verify/bignum_util.h"
+#include "tests/dsa/bignum_util.h"
 
 namespace {
 

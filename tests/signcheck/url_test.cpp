@@ -5,7 +5,7 @@
 #include <string>
 
 #include "signcheck/url_file_check.h"
-#include "test_support.h"
+#include "tests/support/test_support.h"
 
 namespace {
 

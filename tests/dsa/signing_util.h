@@ -14,7 +14,7 @@
 #include "dsa/verify.h"
 #include "hash/sha0.h"
 #include "signtool/dsa_keys.h"
-#include "tests/verify/bignum_util.h"
+#include "tests/dsa/bignum_util.h"
 
 namespace signing {
 
