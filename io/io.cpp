@@ -97,6 +97,8 @@ int WriteAll(int fd, const void* data, size_t size) {
     if (put < 0) {
       return errno;
     }
+    // A write that takes nothing would be asked again forever.
+    if (put == 0) return EIO;
     done += static_cast<size_t>(put);
   }
   return 0;

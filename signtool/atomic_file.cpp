@@ -12,6 +12,8 @@
 #include <cstring>
 #include <ctime>
 
+#include "io/io.h"
+
 namespace signtool {
 namespace {
 
@@ -38,14 +40,11 @@ void SetCleanup(const BlockSignals& /*held*/, int slot, const std::string& path)
   g_cleanup_set[slot] = 1;
 }
 
+// io::WriteAll, with its errno left in errno for the caller's message.
 bool WriteAll(int fd, std::string_view text) {
-  while (!text.empty()) {
-    const ssize_t n = write(fd, text.data(), text.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    text.remove_prefix(static_cast<size_t>(n));
-  }
-  return true;
+  const int error = io::WriteAll(fd, text.data(), text.size());
+  if (error != 0) errno = error;
+  return error == 0;
 }
 
 std::string DirectoryOf(const std::string& path) {
