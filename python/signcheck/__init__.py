@@ -262,7 +262,9 @@ class Keyring:
 
     def _acquire(self) -> int:
         with self._lock:
-            if self._handle is None:
+            # A ring being closed takes no new checks, though checks already
+            # running keep it until the last of them returns.
+            if self._handle is None or self._closing:
                 raise ValueError("the key ring is closed")
             self._users += 1
             return self._handle

@@ -343,6 +343,33 @@ def test_one_keyring_shared_by_eight_threads() -> None:
     assert not failures
 
 
+def test_closing_a_ring_under_a_running_check(monkeypatch: pytest.MonkeyPatch) -> None:
+    # The ring is freed only when the check running with it has returned,
+    # and no check starts on it once close() has been called.
+    events: list[str] = []
+    real_free = signcheck._lib.signcheck_keyring_free
+    monkeypatch.setattr(signcheck._lib, "signcheck_keyring_free", lambda ring: (events.append("free"), real_free(ring)))
+    big = b"[signature]\n" + b"0" * 80 + b"\n" + b"x" * (256 << 20)
+    ring = signcheck.Keyring([_setting("SIGNCHECK_PUBLIC_KEY")])
+
+    def work() -> None:
+        with pytest.raises(signcheck.SignatureError):
+            signcheck.check("url", big, keys=ring)
+        events.append("returned")
+
+    worker = threading.Thread(target=work)
+    worker.start()
+    while ring._users == 0 and worker.is_alive():
+        pass
+    ring.close()
+    events.append("closed")
+    assert ring.closed
+    with pytest.raises(ValueError):
+        signcheck.check("url", big[:200], keys=ring)
+    worker.join()
+    assert events == ["closed", "free", "returned"]
+
+
 def test_a_file_that_cannot_be_read_raises_read_error(tmp_path: pathlib.Path) -> None:
     """Both a signcheck.Error of status 74 and an OSError with the errno, the
     system's text and the file name, which the message names once."""
