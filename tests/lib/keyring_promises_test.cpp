@@ -13,36 +13,17 @@
 
 #include "lib/signcheck.h"
 #include "signtool/dsa_keys.h"
+#include "tests/lib/ring_keys.h"
 #include "tests/support/test_support.h"
 
 namespace {
 
 using testing_support::TempDir;
 
-struct Signer {
-  signtool::DsaKey key;
-  std::string public_text;
-  std::string id;
-};
-
-const std::vector<Signer>& Signers() {
-  static const std::vector<Signer> signers = [] {
-    std::vector<Signer> made(8);
-    for (Signer& s : made) {
-      std::string error;
-      EXPECT_TRUE(signtool::GenerateKey(s.key, error)) << error;
-      s.public_text = signtool::FormatKey(s.key, signtool::KeyKind::kPublic);
-      s.id = signtool::KeyId(s.key);
-    }
-    return made;
-  }();
-  return signers;
-}
-
 const bool kHaveTestKey = !std::string(TEST_PRIVATE_KEY).empty();
 
 // The signature text of bytes by signer, or by the compiled-in key for none.
-std::string Sign(const Signer* signer, const std::string& bytes) {
+std::string Sign(const RingKey* signer, const std::string& bytes) {
   if (signer == nullptr) return testing_support::SignText(bytes);
   std::string text, error;
   EXPECT_TRUE(signtool::SignatureText(signer->key, bytes.data(), bytes.size(), text, error)) << error;
@@ -50,7 +31,7 @@ std::string Sign(const Signer* signer, const std::string& bytes) {
 }
 
 // A small file of the mode's layout, signed by signer.
-std::string SignedFile(const std::string& mode, const Signer* signer) {
+std::string SignedFile(const std::string& mode, const RingKey* signer) {
   const std::string entries = mode == "msg" ? "msg=hello\r\n" : "url=http://a/\r\n";
   const std::string region = "[NorvuUpdateList]\r\nfile=a.bin\r\n[NorvuUpdateListEnd]\r\n";
   if (mode == "lst") return region + "[Signature]\r\nSignature=" + Sign(signer, region) + "\r\n";
@@ -82,24 +63,24 @@ struct Checker {
   }
 };
 
-TEST(KeyringPromises, EveryModeAndReadingAcceptsTheRingsKeysAloneAndNamesTheSigner) {
+TEST(KeyringPromises, EveryModeAndReadingAcceptsTheRingsKeysAloneAndNamesTheRingKey) {
   signcheck_keyring* ring = signcheck_keyring_new();
-  ASSERT_EQ(AddText(ring, Signers()[0].public_text), SIGNCHECK_OK);
-  ASSERT_EQ(AddText(ring, Signers()[1].public_text), SIGNCHECK_OK);
-  const Signer* const kCompiled = nullptr;
+  ASSERT_EQ(AddText(ring, RingKeys()[0].public_text), SIGNCHECK_OK);
+  ASSERT_EQ(AddText(ring, RingKeys()[1].public_text), SIGNCHECK_OK);
+  const RingKey* const kCompiled = nullptr;
   const std::string compiled_id = signcheck_key_id();
   struct Row {
     const signcheck_keyring* ring;
-    const Signer* signer;
+    const RingKey* signer;
     int status;
     std::string id;
   };
-  const std::vector<Row> rows = {{ring, &Signers()[1], SIGNCHECK_OK, Signers()[1].id},
-                                 {ring, &Signers()[0], SIGNCHECK_OK, Signers()[0].id},
-                                 {ring, &Signers()[2], SIGNCHECK_BAD_SIGNATURE, "(none)"},
+  const std::vector<Row> rows = {{ring, &RingKeys()[1], SIGNCHECK_OK, RingKeys()[1].id},
+                                 {ring, &RingKeys()[0], SIGNCHECK_OK, RingKeys()[0].id},
+                                 {ring, &RingKeys()[2], SIGNCHECK_BAD_SIGNATURE, "(none)"},
                                  {ring, kCompiled, SIGNCHECK_BAD_SIGNATURE, "(none)"},
                                  {nullptr, kCompiled, SIGNCHECK_OK, compiled_id},
-                                 {nullptr, &Signers()[0], SIGNCHECK_BAD_SIGNATURE, "(none)"}};
+                                 {nullptr, &RingKeys()[0], SIGNCHECK_BAD_SIGNATURE, "(none)"}};
   Checker checker;
   for (const std::string mode : {"nvl", "msg", "lst", "url"}) {
     for (const bool by_file : {false, true}) {
@@ -113,15 +94,15 @@ TEST(KeyringPromises, EveryModeAndReadingAcceptsTheRingsKeysAloneAndNamesTheSign
   }
   // A valid signature over a list without entries is no success: no key ID.
   for (const bool by_file : {false, true}) {
-    EXPECT_EQ(checker.Check(ring, "nvl", "sign=" + Sign(&Signers()[0], "") + "\r\n", by_file), SIGNCHECK_NO_ENTRIES);
+    EXPECT_EQ(checker.Check(ring, "nvl", "sign=" + Sign(&RingKeys()[0], "") + "\r\n", by_file), SIGNCHECK_NO_ENTRIES);
     EXPECT_EQ(checker.KeyId(), "(none)") << by_file;
   }
   // The ID of a ring's key stays readable through later checks, until the
   // ring is freed.
-  ASSERT_EQ(checker.Check(ring, "lst", SignedFile("lst", &Signers()[1]), false), SIGNCHECK_OK);
+  ASSERT_EQ(checker.Check(ring, "lst", SignedFile("lst", &RingKeys()[1]), false), SIGNCHECK_OK);
   const char* id = signcheck_result_key_id(checker.result);
   checker.Check(ring, "lst", "tampered", false);
-  EXPECT_EQ(std::string(id), Signers()[1].id);
+  EXPECT_EQ(std::string(id), RingKeys()[1].id);
   signcheck_keyring_free(ring);
 }
 
@@ -129,7 +110,7 @@ TEST(KeyringPromises, ARingWithoutKeysAcceptsNothingAndSaysSo) {
   signcheck_keyring* ring = signcheck_keyring_new();
   Checker checker;
   for (const bool by_file : {false, true}) {
-    EXPECT_EQ(checker.Check(ring, "lst", SignedFile("lst", &Signers()[0]), by_file), SIGNCHECK_BAD_ARGUMENT);
+    EXPECT_EQ(checker.Check(ring, "lst", SignedFile("lst", &RingKeys()[0]), by_file), SIGNCHECK_BAD_ARGUMENT);
     EXPECT_EQ(signcheck_result_span_count(checker.result), 0u);
     std::string message(signcheck_result_message(checker.result, nullptr, 0), '\0');
     signcheck_result_message(checker.result, message.data(), message.size() + 1);
@@ -143,8 +124,8 @@ TEST(KeyringPromises, ARingWithoutKeysAcceptsNothingAndSaysSo) {
 // one's; what it refuses leaves the ring as it was and still checking.
 TEST(KeyringPromises, EachAdditionReportsItsOwnOutcomeAndARefusalChangesNothing) {
   TempDir dir;
-  const std::string key = Signers()[1].public_text;
-  const std::string good = dir.Write("good.pub", Signers()[2].public_text);
+  const std::string key = RingKeys()[1].public_text;
+  const std::string good = dir.Write("good.pub", RingKeys()[2].public_text);
   // The largest file read: the key padded with comment lines to 64 KiB.
   std::string padded = key;
   while (padded.size() < 64 * 1024)
@@ -155,11 +136,11 @@ TEST(KeyringPromises, EachAdditionReportsItsOwnOutcomeAndARefusalChangesNothing)
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
   const std::string missing = (dir.path() / "missing.pub").string();
   const std::string folder = dir.path().string();
-  const std::string private_text = signtool::FormatKey(Signers()[1].key, signtool::KeyKind::kPrivate);
+  const std::string private_text = signtool::FormatKey(RingKeys()[1].key, signtool::KeyKind::kPrivate);
   const std::string followed = key + "garbage that is not part of the text";
 
   signcheck_keyring* ring = signcheck_keyring_new();
-  ASSERT_EQ(AddText(ring, Signers()[0].public_text), SIGNCHECK_OK);
+  ASSERT_EQ(AddText(ring, RingKeys()[0].public_text), SIGNCHECK_OK);
   struct Row {
     std::function<int()> add;
     int status;
@@ -198,8 +179,8 @@ TEST(KeyringPromises, EachAdditionReportsItsOwnOutcomeAndARefusalChangesNothing)
     EXPECT_EQ(signcheck_keyring_size(ring), rows[i].size) << "row " << i;
   }
   // Full at 8: a ninth key is refused by text and by file alike.
-  for (size_t i = 3; i < 7; ++i) ASSERT_EQ(AddText(ring, Signers()[i].public_text), SIGNCHECK_OK);
-  EXPECT_EQ(AddText(ring, Signers()[7].public_text), SIGNCHECK_USAGE);
+  for (size_t i = 3; i < 7; ++i) ASSERT_EQ(AddText(ring, RingKeys()[i].public_text), SIGNCHECK_OK);
+  EXPECT_EQ(AddText(ring, RingKeys()[7].public_text), SIGNCHECK_USAGE);
   EXPECT_EQ(MessageOf(ring), "key file <text>: the ring already holds 8 keys\n");
   EXPECT_EQ(signcheck_keyring_add_file(ring, good.c_str()), SIGNCHECK_USAGE);
   EXPECT_EQ(MessageOf(ring), "key file " + good + ": the ring already holds 8 keys\n");
@@ -213,8 +194,8 @@ TEST(KeyringPromises, EachAdditionReportsItsOwnOutcomeAndARefusalChangesNothing)
   EXPECT_EQ(exact.substr(exact.size() - 2), std::string("\0x", 2)) << "the NUL in the last byte given";
 
   Checker checker;
-  EXPECT_EQ(checker.Check(ring, "url", SignedFile("url", &Signers()[0]), true), SIGNCHECK_OK);
-  EXPECT_EQ(checker.Check(ring, "url", SignedFile("url", &Signers()[7]), true), SIGNCHECK_BAD_SIGNATURE);
+  EXPECT_EQ(checker.Check(ring, "url", SignedFile("url", &RingKeys()[0]), true), SIGNCHECK_OK);
+  EXPECT_EQ(checker.Check(ring, "url", SignedFile("url", &RingKeys()[7]), true), SIGNCHECK_BAD_SIGNATURE);
   signcheck_keyring_free(ring);
 
   // A null ring: nothing recorded, nothing read.
@@ -229,21 +210,21 @@ TEST(KeyringPromises, EachAdditionReportsItsOwnOutcomeAndARefusalChangesNothing)
 
 TEST(KeyringPromises, AnyCheckThatUsedTheRingClosesItToMoreKeys) {
   TempDir dir;
-  const std::string next_file = dir.Write("next.pub", Signers()[1].public_text);
+  const std::string next_file = dir.Write("next.pub", RingKeys()[1].public_text);
   for (const std::string mode : {"nvl", "lst", "url"}) {
     for (const bool by_file : {false, true}) {
-      for (const Signer* signer : {&Signers()[0], &Signers()[2]}) {
+      for (const RingKey* signer : {&RingKeys()[0], &RingKeys()[2]}) {
         signcheck_keyring* ring = signcheck_keyring_new();
-        ASSERT_EQ(AddText(ring, Signers()[0].public_text), SIGNCHECK_OK);
+        ASSERT_EQ(AddText(ring, RingKeys()[0].public_text), SIGNCHECK_OK);
         Checker checker;
         checker.Check(ring, mode, SignedFile(mode, signer), by_file);
-        const std::string label = mode + (by_file ? " file" : " buffer") + (signer == &Signers()[0] ? " ok" : " bad");
-        EXPECT_EQ(AddText(ring, Signers()[1].public_text), SIGNCHECK_USAGE) << label;
+        const std::string label = mode + (by_file ? " file" : " buffer") + (signer == &RingKeys()[0] ? " ok" : " bad");
+        EXPECT_EQ(AddText(ring, RingKeys()[1].public_text), SIGNCHECK_USAGE) << label;
         EXPECT_EQ(MessageOf(ring), "key file <text>: the ring has been used by a check and takes no more keys\n")
             << label;
         EXPECT_EQ(signcheck_keyring_add_file(ring, next_file.c_str()), SIGNCHECK_USAGE) << label;
         EXPECT_EQ(signcheck_keyring_size(ring), 1u) << label;
-        EXPECT_EQ(checker.Check(ring, mode, SignedFile(mode, &Signers()[1]), by_file), SIGNCHECK_BAD_SIGNATURE)
+        EXPECT_EQ(checker.Check(ring, mode, SignedFile(mode, &RingKeys()[1]), by_file), SIGNCHECK_BAD_SIGNATURE)
             << label;
         signcheck_keyring_free(ring);
       }

@@ -12,31 +12,11 @@
 
 #include "lib/signcheck.h"
 #include "signtool/dsa_keys.h"
+#include "tests/lib/ring_keys.h"
 
 namespace {
 
-struct Key {
-  signtool::DsaKey key;
-  std::string public_text;
-  std::string id;
-};
-
-// Eight keys, each with a domain of its own; made once, as each takes a while.
-const std::vector<Key>& Keys() {
-  static const std::vector<Key> keys = [] {
-    std::vector<Key> made(8);
-    for (Key& k : made) {
-      std::string error;
-      EXPECT_TRUE(signtool::GenerateKey(k.key, error)) << error;
-      k.public_text = signtool::FormatKey(k.key, signtool::KeyKind::kPublic);
-      k.id = signtool::KeyId(k.key);
-    }
-    return made;
-  }();
-  return keys;
-}
-
-std::string SignedLst(const Key& key) {
+std::string SignedLst(const RingKey& key) {
   const std::string region = "[NorvuUpdateList]\r\nVersion=4.2.0\r\n[NorvuUpdateListEnd]\r\n";
   std::string text;
   std::string error;
@@ -48,7 +28,7 @@ struct Ring {
   signcheck_keyring* ring = signcheck_keyring_new();
   explicit Ring(size_t count) {
     for (size_t i = 0; i < count; ++i) {
-      const std::string& text = Keys()[i].public_text;
+      const std::string& text = RingKeys()[i].public_text;
       EXPECT_EQ(signcheck_keyring_add_text(ring, text.data(), text.size()), SIGNCHECK_OK);
     }
   }
@@ -78,25 +58,25 @@ TEST(KeyringTest, AFileSignedByAnyKeyOfTheRingPassesAndNamesIt) {
     Ring ring(size);
     for (size_t index = 0; index <= size; ++index) {
       const char* id = signcheck_keyring_key_id(ring.ring, index);
-      EXPECT_EQ(id == nullptr ? "(none)" : id, index < size ? Keys()[index].id : "(none)") << index;
+      EXPECT_EQ(id == nullptr ? "(none)" : id, index < size ? RingKeys()[index].id : "(none)") << index;
     }
     Result result;
     for (size_t signer = 0; signer < 8; ++signer) {
       const int expected = signer < size ? int{SIGNCHECK_OK} : int{SIGNCHECK_BAD_SIGNATURE};
-      EXPECT_EQ(result.Check(&ring, SignedLst(Keys()[signer])), expected) << size << " keys, signed by " << signer;
-      EXPECT_EQ(result.KeyId(), signer < size ? Keys()[signer].id : "(none)");
+      EXPECT_EQ(result.Check(&ring, SignedLst(RingKeys()[signer])), expected) << size << " keys, signed by " << signer;
+      EXPECT_EQ(result.KeyId(), signer < size ? RingKeys()[signer].id : "(none)");
     }
     // The compiled-in keys are not in the ring, nor the ring's keys in them.
-    EXPECT_EQ(result.Check(nullptr, SignedLst(Keys()[0])), SIGNCHECK_BAD_SIGNATURE);
+    EXPECT_EQ(result.Check(nullptr, SignedLst(RingKeys()[0])), SIGNCHECK_BAD_SIGNATURE);
   }
 }
 
 TEST(KeyringTest, AKeyThatIsNotSoundIsRefused) {
   // A private key file given as a public one, and a key that is not sound.
   Ring bad(0);
-  const std::string secret = signtool::FormatKey(Keys()[0].key, signtool::KeyKind::kPrivate);
+  const std::string secret = signtool::FormatKey(RingKeys()[0].key, signtool::KeyKind::kPrivate);
   EXPECT_EQ(signcheck_keyring_add_text(bad.ring, secret.data(), secret.size()), SIGNCHECK_DATA_ERROR);
-  std::string broken = Keys()[0].public_text;
+  std::string broken = RingKeys()[0].public_text;
   broken[broken.find("q = ") + 6] ^= 1;
   EXPECT_EQ(signcheck_keyring_add_text(bad.ring, broken.data(), broken.size()), SIGNCHECK_DATA_ERROR);
   EXPECT_EQ(bad.Message().rfind("key file <text>: ", 0), 0u) << bad.Message();
@@ -106,7 +86,7 @@ TEST(KeyringTest, AKeyThatIsNotSoundIsRefused) {
 TEST(KeyringTest, ThreadsShareOneRing) {
   Ring ring(8);
   std::vector<std::string> files;
-  for (const Key& key : Keys()) files.push_back(SignedLst(key));
+  for (const RingKey& key : RingKeys()) files.push_back(SignedLst(key));
   std::vector<std::thread> threads;
   std::vector<int> failures(8, 0);
   for (size_t t = 0; t < 8; ++t) {
@@ -114,7 +94,8 @@ TEST(KeyringTest, ThreadsShareOneRing) {
       Result result;
       for (int round = 0; round < 20; ++round) {
         const size_t signer = (t + static_cast<size_t>(round)) % 8;
-        if (result.Check(&ring, files[signer]) != SIGNCHECK_OK || result.KeyId() != Keys()[signer].id) ++failures[t];
+        if (result.Check(&ring, files[signer]) != SIGNCHECK_OK || result.KeyId() != RingKeys()[signer].id)
+          ++failures[t];
       }
     });
   }
