@@ -27,6 +27,9 @@ struct WordModulus {
   int n = 0;
   Word inverse = 0;
   Word one[kMaxWords] = {}, r_squared[kMaxWords] = {};
+  // m as 16-bit limbs and -m^-1 mod 2^16, for the verification's product.
+  Limb m16[4 * kMaxWords] = {};
+  Limb factor16 = 0;
 };
 
 int Compare(const Word* a, const Word* b, int n) {
@@ -109,10 +112,32 @@ void MontMulOf(const Word* a, const Word* b, Word* out, const WordModulus& mod) 
   std::memcpy(out, t, sizeof(Word) * static_cast<size_t>(n));
 }
 
+#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+// As MontMulOf<8>, on the verification's 512-bit product behind the CPU
+// dispatch (mulx/adcx/adox where the CPU has them), which outruns the
+// portable words.  Its R is 2^512 too, so the Montgomery forms agree; it
+// leaves its result below 2^512 but not always below m, hence the last
+// subtraction.  Eight little-endian words are 32 limbs byte for byte.
+void MontMul512(const Word* a, const Word* b, Word* out, const WordModulus& mod) {
+  Limb a16[32], b16[32], t16[32];
+  std::memcpy(a16, a, sizeof a16);
+  std::memcpy(b16, b, sizeof b16);
+  mont_mul(a16, b16, t16, mod.m16, mod.factor16, 32);
+  Word t[8];
+  std::memcpy(t, t16, sizeof t);
+  if (Compare(t, mod.m, 8) >= 0) SubWords(t, mod.m, 8);
+  std::memcpy(out, t, sizeof t);
+}
+#endif
+
 void MontMul(const Word* a, const Word* b, Word* out, const WordModulus& mod) {
   switch (mod.n) {
     case 3: return MontMulOf<3>(a, b, out, mod);
+#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    case 8: return MontMul512(a, b, out, mod);
+#else
     case 8: return MontMulOf<8>(a, b, out, mod);
+#endif
     default: return MontMulOf<0>(a, b, out, mod);
   }
 }
@@ -123,6 +148,8 @@ void SetUp(const Limb* limbs, int16_t limb_count, WordModulus& mod) {
   Word inverse = mod.m[0];  // Newton's step doubles the correct low bits: 3, 6, ..., 96
   for (int i = 0; i < 5; ++i) inverse *= 2 - mod.m[0] * inverse;
   mod.inverse = 0 - inverse;
+  std::memcpy(mod.m16, limbs, sizeof(Limb) * static_cast<size_t>(limb_count));
+  mod.factor16 = static_cast<Limb>(mod.inverse);
   // R mod m and R^2 mod m by doubling 1, 128n times.
   Word x[kMaxWords] = {1};
   for (int i = 0; i < 128 * mod.n; ++i) {
@@ -135,18 +162,41 @@ void SetUp(const Limb* limbs, int16_t limb_count, WordModulus& mod) {
 
 int BitOf(const Word* a, int bit) { return static_cast<int>((a[bit / 64] >> (bit % 64)) & 1); }
 
-// out = base^exponent in Montgomery form, base in Montgomery form; fixed
-// windows of 4 bits over bits [0, bits).  out may alias base.
+// out = base^exponent in Montgomery form, base in Montgomery form, over bits
+// [0, bits) of exponent, by sliding windows: each window starts and ends on
+// a set bit, so only odd powers are kept, and a 512-bit exponent takes about
+// 85 products besides its squarings where fixed 4-bit windows take 128.
+// out may alias base.
 void MontPow(const Word* base, const Word* exponent, int bits, const WordModulus& mod, Word* out) {
-  Word powers[16][kMaxWords];
-  std::memcpy(powers[0], mod.one, sizeof powers[0]);
-  for (int i = 1; i < 16; ++i) MontMul(powers[i - 1], base, powers[i], mod);
+  const int window = bits > 256 ? 5 : 4;
+  Word odd[16][kMaxWords];  // odd[i] = base^(2i + 1)
+  Word square[kMaxWords];
+  std::memcpy(odd[0], base, sizeof odd[0]);
+  MontMul(base, base, square, mod);
+  for (int i = 1; i < 1 << (window - 1); ++i) MontMul(odd[i - 1], square, odd[i], mod);
   Word acc[kMaxWords];
   std::memcpy(acc, mod.one, sizeof acc);
-  for (int nibble = (bits + 3) / 4 - 1; nibble >= 0; --nibble) {
-    for (int s = 0; s < 4; ++s) MontMul(acc, acc, acc, mod);
-    const auto digit = static_cast<int>((exponent[nibble / 16] >> (4 * (nibble % 16))) & 15);
-    if (digit != 0) MontMul(acc, powers[digit], acc, mod);
+  bool started = false;  // squaring one is a waste
+  for (int bit = bits - 1; bit >= 0;) {
+    if (BitOf(exponent, bit) == 0) {
+      if (started) MontMul(acc, acc, acc, mod);
+      --bit;
+      continue;
+    }
+    int low = bit - window + 1 < 0 ? 0 : bit - window + 1;
+    while (BitOf(exponent, low) == 0) ++low;
+    int digit = 0;
+    for (int i = bit; i >= low; --i) {
+      if (started) MontMul(acc, acc, acc, mod);
+      digit = 2 * digit + BitOf(exponent, i);
+    }
+    if (started) {
+      MontMul(acc, odd[digit >> 1], acc, mod);
+    } else {
+      std::memcpy(acc, odd[digit >> 1], sizeof acc);
+      started = true;
+    }
+    bit = low - 1;
   }
   std::memcpy(out, acc, sizeof(Word) * static_cast<size_t>(mod.n));
 }
