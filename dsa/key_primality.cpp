@@ -230,15 +230,43 @@ bool HasSmallFactor(const Limb* m, int16_t n) {
   return false;
 }
 
-// The small signed number v in Montgomery form modulo m.
-void SmallToMont(int32_t v, const WordModulus& mod, Word* out) {
-  Word plain[kMaxWords] = {static_cast<Word>(v < 0 ? -v : v)};
-  MontMul(plain, mod.r_squared, out, mod);
-  if (v < 0) {
-    Word zero[kMaxWords] = {};
-    ModSub(zero, out, mod);
-    std::memcpy(out, zero, sizeof zero);
+// a = v a mod m for a below m and a small signed v (|v| below 2^15), with
+// one word product rather than a Montgomery product.  m's top word is at
+// least 2^15, so the top words of |v| a over m's top word + 1 give a quotient
+// below 2^64 and a few short of the true one at most; the subtractions
+// finish it.
+void MulSmall(Word* a, int32_t v, const WordModulus& mod) {
+  const int n = mod.n;
+  const auto c = static_cast<Word>(v < 0 ? -static_cast<int64_t>(v) : v);
+  Word t[kMaxWords + 1];
+  Word carry = 0;
+  for (int i = 0; i < n; ++i) {
+    const Wide s = Wide{a[i]} * c + carry;
+    t[i] = static_cast<Word>(s);
+    carry = static_cast<Word>(s >> 64);
   }
+  t[n] = carry;
+  const Wide top = (Wide{t[n]} << 64) | t[n - 1];
+  const Word top_m = mod.m[n - 1];
+  const Word quotient = top_m == ~Word{0} ? t[n] : static_cast<Word>(top / (Wide{top_m} + 1));
+  Word borrow = 0;
+  carry = 0;
+  for (int i = 0; i < n; ++i) {
+    const Wide product = Wide{quotient} * mod.m[i] + carry;
+    carry = static_cast<Word>(product >> 64);
+    const Wide difference = Wide{t[i]} - static_cast<Word>(product) - borrow;
+    t[i] = static_cast<Word>(difference);
+    borrow = static_cast<Word>(difference >> 64) & 1;
+  }
+  t[n] -= carry + borrow;
+  while (t[n] != 0 || Compare(t, mod.m, n) >= 0) t[n] -= SubWords(t, mod.m, n);
+  if (v < 0 && !IsZeroWords(t, n)) {
+    Word negated[kMaxWords];
+    std::memcpy(negated, mod.m, sizeof negated);
+    SubWords(negated, t, n);
+    std::memcpy(t, negated, sizeof negated);
+  }
+  std::memcpy(a, t, sizeof(Word) * static_cast<size_t>(n));
 }
 
 // The Jacobi symbol (a / m) for an odd m > 0.
@@ -275,9 +303,7 @@ Primality StrongLucas(const Limb* limbs, int16_t limb_count, const WordModulus& 
     if (symbol == 0) return Primality::kComposite;  // |D| shares a factor with m, which is larger
   }
   const int n = mod.n;
-  Word d_mont[kMaxWords], q_mont[kMaxWords];
-  SmallToMont(d_param, mod, d_mont);
-  SmallToMont((1 - d_param) / 4, mod, q_mont);
+  const int32_t q_param = (1 - d_param) / 4;
   // m + 1 = d 2^s; no overflow, as m is odd.
   Word exponent[kMaxWords] = {};
   std::memcpy(exponent, mod.m, sizeof exponent);
@@ -289,9 +315,10 @@ Primality StrongLucas(const Limb* limbs, int16_t limb_count, const WordModulus& 
   while (BitOf(exponent, top) == 0) --top;
 
   Word u[kMaxWords], v[kMaxWords], qk[kMaxWords], t[kMaxWords];
-  std::memcpy(u, mod.one, sizeof u);  // U_1 = 1
-  std::memcpy(v, mod.one, sizeof v);  // V_1 = P = 1
-  std::memcpy(qk, q_mont, sizeof qk);
+  std::memcpy(u, mod.one, sizeof u);    // U_1 = 1
+  std::memcpy(v, mod.one, sizeof v);    // V_1 = P = 1
+  std::memcpy(qk, mod.one, sizeof qk);  // Q^1
+  MulSmall(qk, q_param, mod);
   for (int bit = top - 1; bit >= s; --bit) {
     MontMul(u, v, u, mod);  // U_2k = U_k V_k
     MontMul(v, v, v, mod);  // V_2k = V_k^2 - 2 Q^k
@@ -299,12 +326,13 @@ Primality StrongLucas(const Limb* limbs, int16_t limb_count, const WordModulus& 
     ModSub(v, qk, mod);
     MontMul(qk, qk, qk, mod);
     if (BitOf(exponent, bit) != 0) {
-      MontMul(d_mont, u, t, mod);  // U_k+1 = (U + V) / 2, V_k+1 = (D U + V) / 2
+      std::memcpy(t, u, sizeof t);  // U_k+1 = (U + V) / 2, V_k+1 = (D U + V) / 2
+      MulSmall(t, d_param, mod);
       ModAdd(u, v, mod);
       ModHalve(u, mod);
       ModAdd(v, t, mod);
       ModHalve(v, mod);
-      MontMul(qk, q_mont, qk, mod);
+      MulSmall(qk, q_param, mod);
     }
   }
   if (IsZeroWords(u, n) || IsZeroWords(v, n)) return Primality::kProbablyPrime;
