@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: ISC
 #include "dsa/key_primality.h"
 
+#include "dsa/limbs_paths.h"
+
 #include <sys/random.h>
 
 #include <cerrno>
@@ -30,6 +32,9 @@ struct WordModulus {
   // m as 16-bit limbs and -m^-1 mod 2^16, for the verification's product.
   Limb m16[4 * kMaxWords] = {};
   Limb factor16 = 0;
+  // Whether that product runs on mulx/adcx/adox, which outruns the portable
+  // squaring; without them the squaring is the faster.
+  bool mulx = false;
 };
 
 int Compare(const Word* a, const Word* b, int n) {
@@ -112,6 +117,90 @@ void MontMulOf(const Word* a, const Word* b, Word* out, const WordModulus& mod) 
   std::memcpy(out, t, sizeof(Word) * static_cast<size_t>(n));
 }
 
+// out = a^2 / R mod m, fully reduced, for a below m: MontMulOf<kWords>'s
+// result with the cross products taken once and doubled, about three
+// quarters of its word products.  out may alias a.
+template <int kWords>
+void MontSquareOf(const Word* a, Word* out, const WordModulus& mod) {
+  constexpr int n = kWords;
+  Word t[2 * n] = {};
+  for (int i = 0; i < n; ++i) {
+    Word carry = 0;
+    for (int j = i + 1; j < n; ++j) {
+      const Wide s = Wide{a[i]} * a[j] + t[i + j] + carry;
+      t[i + j] = static_cast<Word>(s);
+      carry = static_cast<Word>(s >> 64);
+    }
+    t[i + n] = carry;
+  }
+  Word shifted_out = 0;
+  for (int k = 0; k < 2 * n; ++k) {
+    const Word w = t[k];
+    t[k] = (w << 1) | shifted_out;
+    shifted_out = w >> 63;
+  }
+  Word carry = 0;  // a^2 < 2^(128n): none is left past the top word
+  for (int i = 0; i < n; ++i) {
+    Wide s = Wide{a[i]} * a[i] + t[2 * i] + carry;
+    t[2 * i] = static_cast<Word>(s);
+    s = Wide{t[2 * i + 1]} + static_cast<Word>(s >> 64);
+    t[2 * i + 1] = static_cast<Word>(s);
+    carry = static_cast<Word>(s >> 64);
+  }
+  // (a^2 + f m) / R < 2m: at most one carry past the top word.
+  Word top = 0;
+  for (int i = 0; i < n; ++i) {
+    const Word factor = t[i] * mod.inverse;
+    carry = 0;
+    for (int j = 0; j < n; ++j) {
+      const Wide s = Wide{factor} * mod.m[j] + t[i + j] + carry;
+      t[i + j] = static_cast<Word>(s);
+      carry = static_cast<Word>(s >> 64);
+    }
+    for (int k = i + n; k < 2 * n && carry != 0; ++k) {
+      const Wide s = Wide{t[k]} + carry;
+      t[k] = static_cast<Word>(s);
+      carry = static_cast<Word>(s >> 64);
+    }
+    top += carry;
+  }
+  if (top != 0 || Compare(t + n, mod.m, n) >= 0) SubWords(t + n, mod.m, n);
+  std::memcpy(out, t + n, sizeof(Word) * n);
+}
+
+// As MontMulOf<3>, on named words the compiler keeps in registers: q's
+// forty rounds are most of a key load after p's exponentiations.
+inline void MontMul3(const Word* a, const Word* b, Word* out, const WordModulus& mod) {
+  const Word a0 = a[0], a1 = a[1], a2 = a[2];
+  Word t0 = 0, t1 = 0, t2 = 0, t3 = 0;
+  for (int i = 0; i < 3; ++i) {
+    const Word bi = b[i];
+    Wide s = Wide{a0} * bi + t0;
+    t0 = static_cast<Word>(s);
+    s = Wide{a1} * bi + t1 + static_cast<Word>(s >> 64);
+    t1 = static_cast<Word>(s);
+    s = Wide{a2} * bi + t2 + static_cast<Word>(s >> 64);
+    t2 = static_cast<Word>(s);
+    s = Wide{t3} + static_cast<Word>(s >> 64);
+    t3 = static_cast<Word>(s);
+    const Word t4 = static_cast<Word>(s >> 64);
+    const Word factor = t0 * mod.inverse;
+    s = Wide{factor} * mod.m[0] + t0;
+    s = Wide{factor} * mod.m[1] + t1 + static_cast<Word>(s >> 64);
+    t0 = static_cast<Word>(s);
+    s = Wide{factor} * mod.m[2] + t2 + static_cast<Word>(s >> 64);
+    t1 = static_cast<Word>(s);
+    s = Wide{t3} + static_cast<Word>(s >> 64);
+    t2 = static_cast<Word>(s);
+    t3 = t4 + static_cast<Word>(s >> 64);
+  }
+  Word t[3] = {t0, t1, t2};
+  if (t3 != 0 || Compare(t, mod.m, 3) >= 0) SubWords(t, mod.m, 3);
+  out[0] = t[0];
+  out[1] = t[1];
+  out[2] = t[2];
+}
+
 #if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
 // As MontMulOf<8>, on the verification's 512-bit product behind the CPU
 // dispatch (mulx/adcx/adox where the CPU has them), which outruns the
@@ -130,9 +219,9 @@ void MontMul512(const Word* a, const Word* b, Word* out, const WordModulus& mod)
 }
 #endif
 
-void MontMul(const Word* a, const Word* b, Word* out, const WordModulus& mod) {
+inline void MontMul(const Word* a, const Word* b, Word* out, const WordModulus& mod) {
   switch (mod.n) {
-    case 3: return MontMulOf<3>(a, b, out, mod);
+    case 3: return MontMul3(a, b, out, mod);
 #if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
     case 8: return MontMul512(a, b, out, mod);
 #else
@@ -140,6 +229,12 @@ void MontMul(const Word* a, const Word* b, Word* out, const WordModulus& mod) {
 #endif
     default: return MontMulOf<0>(a, b, out, mod);
   }
+}
+
+// out = a^2 / R mod m, fully reduced, for a below m.  out may alias a.
+inline void MontSquare(const Word* a, Word* out, const WordModulus& mod) {
+  if (mod.n == 8 && !mod.mulx) return MontSquareOf<8>(a, out, mod);
+  MontMul(a, a, out, mod);
 }
 
 void SetUp(const Limb* limbs, int16_t limb_count, WordModulus& mod) {
@@ -150,6 +245,7 @@ void SetUp(const Limb* limbs, int16_t limb_count, WordModulus& mod) {
   mod.inverse = 0 - inverse;
   std::memcpy(mod.m16, limbs, sizeof(Limb) * static_cast<size_t>(limb_count));
   mod.factor16 = static_cast<Limb>(mod.inverse);
+  mod.mulx = limbs::SelectedMontMul32().needs == cpu::Feature::kMulxAdx;
   // R mod m and R^2 mod m by doubling 1, 128n times.
   Word x[kMaxWords] = {1};
   for (int i = 0; i < 128 * mod.n; ++i) {
@@ -162,24 +258,34 @@ void SetUp(const Limb* limbs, int16_t limb_count, WordModulus& mod) {
 
 int BitOf(const Word* a, int bit) { return static_cast<int>((a[bit / 64] >> (bit % 64)) & 1); }
 
-// out = base^exponent in Montgomery form, base in Montgomery form, over bits
-// [0, bits) of exponent, by sliding windows: each window starts and ends on
-// a set bit, so only odd powers are kept, and a 512-bit exponent takes about
-// 85 products besides its squarings where fixed 4-bit windows take 128.
-// out may alias base.
-void MontPow(const Word* base, const Word* exponent, int bits, const WordModulus& mod, Word* out) {
+// The bases one exponentiation runs side by side: the products of different
+// bases are independent, so the CPU overlaps their carry chains, which bound
+// the speed of a 3-word product run alone.
+constexpr int kMaxLanes = 4;
+
+// out[l] = bases[l]^exponent in Montgomery form for each of the lanes bases,
+// in Montgomery form, over bits [0, bits) of exponent, by sliding windows:
+// each window starts and ends on a set bit, so only odd powers are kept,
+// and a 512-bit exponent takes about 85 products besides its squarings
+// where fixed 4-bit windows take 128.  out may alias bases.
+void MontPow(const Word (*bases)[kMaxWords], int lanes, const Word* exponent, int bits, const WordModulus& mod,
+             Word (*out)[kMaxWords]) {
   const int window = bits > 256 ? 5 : 4;
-  Word odd[16][kMaxWords];  // odd[i] = base^(2i + 1)
-  Word square[kMaxWords];
-  std::memcpy(odd[0], base, sizeof odd[0]);
-  MontMul(base, base, square, mod);
-  for (int i = 1; i < 1 << (window - 1); ++i) MontMul(odd[i - 1], square, odd[i], mod);
-  Word acc[kMaxWords];
-  std::memcpy(acc, mod.one, sizeof acc);
+  Word odd[kMaxLanes][16][kMaxWords];  // odd[l][i] = bases[l]^(2i + 1)
+  Word square[kMaxLanes][kMaxWords];
+  for (int l = 0; l < lanes; ++l) {
+    std::memcpy(odd[l][0], bases[l], sizeof odd[l][0]);
+    MontSquare(bases[l], square[l], mod);
+  }
+  for (int i = 1; i < 1 << (window - 1); ++i) {
+    for (int l = 0; l < lanes; ++l) MontMul(odd[l][i - 1], square[l], odd[l][i], mod);
+  }
+  Word acc[kMaxLanes][kMaxWords];
+  for (int l = 0; l < lanes; ++l) std::memcpy(acc[l], mod.one, sizeof acc[l]);
   bool started = false;  // squaring one is a waste
   for (int bit = bits - 1; bit >= 0;) {
     if (BitOf(exponent, bit) == 0) {
-      if (started) MontMul(acc, acc, acc, mod);
+      for (int l = 0; l < lanes && started; ++l) MontSquare(acc[l], acc[l], mod);
       --bit;
       continue;
     }
@@ -187,18 +293,20 @@ void MontPow(const Word* base, const Word* exponent, int bits, const WordModulus
     while (BitOf(exponent, low) == 0) ++low;
     int digit = 0;
     for (int i = bit; i >= low; --i) {
-      if (started) MontMul(acc, acc, acc, mod);
+      for (int l = 0; l < lanes && started; ++l) MontSquare(acc[l], acc[l], mod);
       digit = 2 * digit + BitOf(exponent, i);
     }
-    if (started) {
-      MontMul(acc, odd[digit >> 1], acc, mod);
-    } else {
-      std::memcpy(acc, odd[digit >> 1], sizeof acc);
-      started = true;
+    for (int l = 0; l < lanes; ++l) {
+      if (started) {
+        MontMul(acc[l], odd[l][digit >> 1], acc[l], mod);
+      } else {
+        std::memcpy(acc[l], odd[l][digit >> 1], sizeof acc[l]);
+      }
     }
+    started = true;
     bit = low - 1;
   }
-  std::memcpy(out, acc, sizeof(Word) * static_cast<size_t>(mod.n));
+  for (int l = 0; l < lanes; ++l) std::memcpy(out[l], acc[l], sizeof(Word) * static_cast<size_t>(mod.n));
 }
 
 bool RandomBytes(void* buffer, size_t length) {
@@ -321,10 +429,10 @@ Primality StrongLucas(const Limb* limbs, int16_t limb_count, const WordModulus& 
   MulSmall(qk, q_param, mod);
   for (int bit = top - 1; bit >= s; --bit) {
     MontMul(u, v, u, mod);  // U_2k = U_k V_k
-    MontMul(v, v, v, mod);  // V_2k = V_k^2 - 2 Q^k
+    MontSquare(v, v, mod);  // V_2k = V_k^2 - 2 Q^k
     ModSub(v, qk, mod);
     ModSub(v, qk, mod);
-    MontMul(qk, qk, qk, mod);
+    MontSquare(qk, qk, mod);
     if (BitOf(exponent, bit) != 0) {
       std::memcpy(t, u, sizeof t);  // U_k+1 = (U + V) / 2, V_k+1 = (D U + V) / 2
       MulSmall(t, d_param, mod);
@@ -337,11 +445,11 @@ Primality StrongLucas(const Limb* limbs, int16_t limb_count, const WordModulus& 
   }
   if (IsZeroWords(u, n) || IsZeroWords(v, n)) return Primality::kProbablyPrime;
   for (int r = 1; r < s; ++r) {
-    MontMul(v, v, v, mod);
+    MontSquare(v, v, mod);
     ModSub(v, qk, mod);
     ModSub(v, qk, mod);
     if (IsZeroWords(v, n)) return Primality::kProbablyPrime;
-    MontMul(qk, qk, qk, mod);
+    MontSquare(qk, qk, mod);
   }
   return Primality::kComposite;
 }
@@ -364,23 +472,26 @@ Primality TestPrimality(const Limb* limbs, int16_t limb_count, int random_rounds
   for (int bit = twos; bit < bits; ++bit) {
     if (BitOf(m_minus_1, bit) != 0) odd_part[(bit - twos) / 64] |= Word{1} << ((bit - twos) % 64);
   }
-  // One strong test to the base (plain, in [2, m - 2]).
-  const auto strong_probable_prime = [&](const Word* base) {
-    Word x[kMaxWords];
-    MontMul(base, mod.r_squared, x, mod);
-    MontPow(x, odd_part, bits - twos, mod, x);
-    if (Compare(x, mod.one, n) == 0 || Compare(x, minus_one, n) == 0) return true;
-    for (int s = 1; s < twos; ++s) {
-      MontMul(x, x, x, mod);
-      if (Compare(x, mod.one, n) == 0) return false;
-      if (Compare(x, minus_one, n) == 0) return true;
+  // Strong tests to the lanes bases (plain, in [2, m - 2]): whether m
+  // passes every one.
+  const auto strong_probable_prime = [&](Word(*x)[kMaxWords], int lanes) {
+    for (int l = 0; l < lanes; ++l) MontMul(x[l], mod.r_squared, x[l], mod);
+    MontPow(x, lanes, odd_part, bits - twos, mod, x);
+    for (int l = 0; l < lanes; ++l) {
+      bool passes = Compare(x[l], mod.one, n) == 0 || Compare(x[l], minus_one, n) == 0;
+      for (int s = 1; s < twos && !passes; ++s) {
+        MontSquare(x[l], x[l], mod);
+        if (Compare(x[l], mod.one, n) == 0) return false;
+        passes = Compare(x[l], minus_one, n) == 0;
+      }
+      if (!passes) return false;
     }
-    return false;
+    return true;
   };
 
   // Baillie-PSW: base 2, then the strong Lucas test.
-  Word base[kMaxWords] = {2};
-  if (!strong_probable_prime(base)) return Primality::kComposite;
+  Word bases[kMaxLanes][kMaxWords] = {{2}};
+  if (!strong_probable_prime(bases, 1)) return Primality::kComposite;
   switch (StrongLucas(limbs, limb_count, mod)) {
     case Primality::kComposite: return Primality::kComposite;
     case Primality::kNoRandomness: random_rounds = kFullRounds; break;
@@ -388,12 +499,17 @@ Primality TestPrimality(const Limb* limbs, int16_t limb_count, int random_rounds
   }
   const Word one_word[kMaxWords] = {1};
   const Word top_mask = bits % 64 == 0 ? ~Word{0} : (Word{1} << (bits % 64)) - 1;
-  for (int round = 0; round < random_rounds; ++round) {
-    do {
-      if (!RandomBytes(base, sizeof(Word) * static_cast<size_t>(n))) return Primality::kNoRandomness;
-      base[n - 1] &= top_mask;
-    } while (Compare(base, m_minus_1, n) >= 0 || Compare(base, one_word, n) <= 0);
-    if (!strong_probable_prime(base)) return Primality::kComposite;
+  for (int done = 0; done < random_rounds;) {
+    const int lanes = random_rounds - done < kMaxLanes ? random_rounds - done : kMaxLanes;
+    for (int l = 0; l < lanes; ++l) {
+      Word* base = bases[l];
+      do {
+        if (!RandomBytes(base, sizeof(Word) * static_cast<size_t>(n))) return Primality::kNoRandomness;
+        base[n - 1] &= top_mask;
+      } while (Compare(base, m_minus_1, n) >= 0 || Compare(base, one_word, n) <= 0);
+    }
+    if (!strong_probable_prime(bases, lanes)) return Primality::kComposite;
+    done += lanes;
   }
   return Primality::kProbablyPrime;
 }
