@@ -423,8 +423,17 @@ Primality StrongLucas(const Limb* limbs, int16_t limb_count, const WordModulus& 
   while (BitOf(exponent, top) == 0) --top;
 
   Word u[kMaxWords], v[kMaxWords], qk[kMaxWords], t[kMaxWords];
-  std::memcpy(u, mod.one, sizeof u);    // U_1 = 1
-  std::memcpy(v, mod.one, sizeof v);    // V_1 = P = 1
+  std::memcpy(u, mod.one, sizeof u);  // U_1 = 1
+  std::memcpy(v, mod.one, sizeof v);  // V_1 = P = 1
+  // Q^2k from Q^k; for Q = -1 (D = 5, the first D for half of all primes)
+  // that is 1, without a product.
+  const auto square_q_power = [&](Word* power) {
+    if (q_param == -1) {
+      std::memcpy(power, mod.one, sizeof(Word) * static_cast<size_t>(n));
+    } else {
+      MontSquare(power, power, mod);
+    }
+  };
   std::memcpy(qk, mod.one, sizeof qk);  // Q^1
   MulSmall(qk, q_param, mod);
   for (int bit = top - 1; bit >= s; --bit) {
@@ -432,7 +441,7 @@ Primality StrongLucas(const Limb* limbs, int16_t limb_count, const WordModulus& 
     MontSquare(v, v, mod);  // V_2k = V_k^2 - 2 Q^k
     ModSub(v, qk, mod);
     ModSub(v, qk, mod);
-    MontSquare(qk, qk, mod);
+    square_q_power(qk);
     if (BitOf(exponent, bit) != 0) {
       std::memcpy(t, u, sizeof t);  // U_k+1 = (U + V) / 2, V_k+1 = (D U + V) / 2
       MulSmall(t, d_param, mod);
@@ -449,7 +458,7 @@ Primality StrongLucas(const Limb* limbs, int16_t limb_count, const WordModulus& 
     ModSub(v, qk, mod);
     ModSub(v, qk, mod);
     if (IsZeroWords(v, n)) return Primality::kProbablyPrime;
-    MontSquare(qk, qk, mod);
+    square_q_power(qk);
   }
   return Primality::kComposite;
 }
@@ -499,14 +508,25 @@ Primality TestPrimality(const Limb* limbs, int16_t limb_count, int random_rounds
   }
   const Word one_word[kMaxWords] = {1};
   const Word top_mask = bits % 64 == 0 ? ~Word{0} : (Word{1} << (bits % 64)) - 1;
+  // Candidate bases come eight to a call of getrandom(2), whose cost is
+  // that of dozens of q's products; the last candidate drawn is used first.
+  Word pool[8][kMaxWords];
+  int pooled = 0;
+  const auto draw_base = [&](Word* base) {
+    do {
+      if (pooled == 0) {
+        if (!RandomBytes(pool, sizeof pool)) return false;
+        pooled = 8;
+      }
+      std::memcpy(base, pool[--pooled], sizeof pool[0]);
+      base[n - 1] &= top_mask;
+    } while (Compare(base, m_minus_1, n) >= 0 || Compare(base, one_word, n) <= 0);
+    return true;
+  };
   for (int done = 0; done < random_rounds;) {
     const int lanes = random_rounds - done < kMaxLanes ? random_rounds - done : kMaxLanes;
     for (int l = 0; l < lanes; ++l) {
-      Word* base = bases[l];
-      do {
-        if (!RandomBytes(base, sizeof(Word) * static_cast<size_t>(n))) return Primality::kNoRandomness;
-        base[n - 1] &= top_mask;
-      } while (Compare(base, m_minus_1, n) >= 0 || Compare(base, one_word, n) <= 0);
+      if (!draw_base(bases[l])) return Primality::kNoRandomness;
     }
     if (!strong_probable_prime(bases, lanes)) return Primality::kComposite;
     done += lanes;
