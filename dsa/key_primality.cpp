@@ -1,17 +1,19 @@
 // SPDX-License-Identifier: ISC
 #include "dsa/key_primality.h"
 
-#include "dsa/limbs_paths.h"
-
 #include <sys/random.h>
 
 #include <cerrno>
 #include <cstddef>
 #include <cstring>
 
-// The test runs on 64-bit words of its own rather than on the verification's
-// 16-bit limbs: a key load is mostly these exponentiations, and words keep
-// it fast on every CPU, with or without the verification's faster variants.
+#include "dsa/limbs_paths.h"
+
+// A key load is mostly these exponentiations.  q's run on 64-bit words of
+// their own, 3 to the number; p's on the verification's 512-bit product
+// behind the CPU dispatch, whose Montgomery form (R = 2^512) is the same as
+// that of eight words, with a portable squaring where that product has no
+// mulx/adcx/adox.
 namespace {
 
 using Word = uint64_t;
