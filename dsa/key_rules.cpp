@@ -18,10 +18,11 @@ namespace {
 
 // Random Miller-Rabin rounds after Baillie-PSW.  For q they are cheap (160
 // bits) and bound any composite, however built, below 4^-40 = 2^-80 alone.
-// For p each costs as much as all of q's together; Baillie-PSW, which no
-// known composite passes, carries p's certainty, and the rounds add a bound
-// of their own, 4^-kPRounds, that holds even against a composite built to
-// pass it.
+// For p each costs about a seventh of a whole key load (some 40 us with
+// mulx, 100 us without); Baillie-PSW, which no known composite passes,
+// carries p's certainty, and the rounds add a bound of their own,
+// 4^-kPRounds = 2^-6, that holds even against a composite built to pass it.
+// More would take the load past 1 ms on CPUs without mulx/adcx/adox.
 constexpr int kQRounds = 40;
 constexpr int kPRounds = 3;
 

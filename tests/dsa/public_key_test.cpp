@@ -18,6 +18,7 @@
 
 #include "dsa/builtin_key.h"
 #include "dsa/key_loader.h"
+#include "dsa/key_primality.h"
 #include "dsa/power_tables.h"
 #include "dsa/public_key.h"
 #include "dsa/reference.h"
@@ -244,3 +245,42 @@ TEST(KeyLoader, RefusesEachBrokenKey) {
 }
 
 }  // namespace
+
+// The primality test against OpenSSL's: primes of each key size pass (each
+// through the Lucas test, under whatever D its residues pick), products of
+// two primes fail, and the crafted q = p1 (2 p1 - 1) fails on every load,
+// with or without random rounds.
+TEST(KeyPrimality, AgreesWithOpenSslOnPrimesProductsAndAPseudoprime) {
+  const BnCtx ctx = NewCtx();
+  struct Row {
+    int16_t limbs;
+    int primes;
+  };
+  for (const Row& row : {Row{10, 60}, Row{32, 12}}) {
+    SCOPED_TRACE(row.limbs);
+    const int bits = 16 * row.limbs;
+    std::vector<uint16_t> limbs(static_cast<size_t>(row.limbs));
+    for (int i = 0; i < row.primes; ++i) {
+      const Bn prime = NewBn(), other = NewBn();
+      ASSERT_EQ(BN_generate_prime_ex(prime.get(), bits, 0, nullptr, nullptr, nullptr), 1);
+      ToLimbs(prime.get(), limbs.data(), row.limbs);
+      EXPECT_EQ(TestPrimality(limbs.data(), row.limbs, 2), Primality::kProbablyPrime) << Hex(prime.get());
+      // Two primes of half the size whose product keeps the top bit.
+      do {
+        ASSERT_EQ(BN_generate_prime_ex(prime.get(), bits / 2, 0, nullptr, nullptr, nullptr), 1);
+        ASSERT_EQ(BN_generate_prime_ex(other.get(), bits / 2, 0, nullptr, nullptr, nullptr), 1);
+        ASSERT_EQ(BN_mul(prime.get(), prime.get(), other.get(), ctx.get()), 1);
+      } while (BN_num_bits(prime.get()) != bits);
+      ToLimbs(prime.get(), limbs.data(), row.limbs);
+      EXPECT_EQ(TestPrimality(limbs.data(), row.limbs, 2), Primality::kComposite) << Hex(prime.get());
+    }
+  }
+  const std::string text = ReadText(SOURCE_DIR "/tests/keys/bad/q-pseudoprime.pub");
+  const size_t at = text.find("q = ") + 4;
+  BIGNUM* raw = nullptr;
+  ASSERT_GT(BN_hex2bn(&raw, text.substr(at, text.find('\n', at) - at).c_str()), 0);
+  const Bn pseudo(raw);
+  uint16_t q[10];
+  ToLimbs(pseudo.get(), q, 10);
+  for (int load = 0; load < 200; ++load) ASSERT_EQ(TestPrimality(q, 10, load % 2 == 0 ? 0 : 40), Primality::kComposite);
+}
