@@ -1,13 +1,11 @@
 // SPDX-License-Identifier: ISC
 #include "dsa/key_primality.h"
 
-#include <sys/random.h>
-
-#include <cerrno>
 #include <cstddef>
 #include <cstring>
 
 #include "dsa/limbs_paths.h"
+#include "io/io.h"
 
 // A key load is mostly these exponentiations.  q's run on 64-bit words of
 // their own, 3 to the number; p's on the verification's 512-bit product
@@ -311,18 +309,6 @@ void MontPow(const Word (*bases)[kMaxWords], int lanes, const Word* exponent, in
   for (int l = 0; l < lanes; ++l) std::memcpy(out[l], acc[l], sizeof(Word) * static_cast<size_t>(mod.n));
 }
 
-bool RandomBytes(void* buffer, size_t length) {
-  auto* bytes = static_cast<uint8_t*>(buffer);
-  while (length > 0) {
-    const ssize_t got = getrandom(bytes, length, 0);
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) return false;
-    bytes += got;
-    length -= static_cast<size_t>(got);
-  }
-  return true;
-}
-
 uint32_t SmallRemainder(const Limb* m, int16_t n, uint32_t d) {
   uint32_t remainder = 0;
   for (int i = n - 1; i >= 0; --i) remainder = ((remainder << 16) | m[i]) % d;
@@ -517,7 +503,7 @@ Primality TestPrimality(const Limb* limbs, int16_t limb_count, int random_rounds
   const auto draw_base = [&](Word* base) {
     do {
       if (pooled == 0) {
-        if (!RandomBytes(pool, sizeof pool)) return false;
+        if (io::FillRandom(pool, sizeof pool) != 0) return false;
         pooled = 8;
       }
       std::memcpy(base, pool[--pooled], sizeof pool[0]);

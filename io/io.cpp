@@ -2,6 +2,7 @@
 #include "io/io.h"
 
 #include <fcntl.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -100,6 +101,16 @@ int WriteAll(int fd, const void* data, size_t size) {
     // A write that takes nothing would be asked again forever.
     if (put == 0) return EIO;
     done += static_cast<size_t>(put);
+  }
+  return 0;
+}
+
+int FillRandom(void* buffer, size_t size) {
+  for (size_t done = 0; done < size;) {
+    const ssize_t got = Retried([&] { return ::getrandom(static_cast<char*>(buffer) + done, size - done, 0); });
+    if (got < 0) return errno;
+    if (got == 0) return EIO;
+    done += static_cast<size_t>(got);
   }
   return 0;
 }

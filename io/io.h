@@ -43,6 +43,10 @@ int ReadAll(int fd, std::string& content, size_t limit);
 // Writes all size bytes of data: 0, or the errno of the failing write.
 int WriteAll(int fd, const void* data, size_t size);
 
+// Fills buffer with size bytes from the system's random source (getrandom(2),
+// blocking until it is seeded): 0, or the errno of the failing call.
+int FillRandom(void* buffer, size_t size);
+
 }  // namespace io
 
 // The system's text for error, as strerror gives it but thread-safe: in
