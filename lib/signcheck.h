@@ -179,7 +179,7 @@ SIGNCHECK_API size_t signcheck_keyring_size(const signcheck_keyring* ring);
 
 /* The ID of the ring's key index, in the order the keys were added (as
  * signtool id prints it, valid until the ring is freed), or NULL when index
- * is the number of keys or above. */
+ * is the number of keys or above.  Added in version 1.2.0. */
 SIGNCHECK_API const char* signcheck_keyring_key_id(const signcheck_keyring* ring, size_t index);
 
 /* Releases the ring; NULL is allowed.  No check may be using it. */

@@ -35,7 +35,7 @@ wrong type raise ``TypeError`` before the library is called.
 The calls are thread-safe and let the GIL go while the library works; a
 ``Keyring`` may be shared by any number of threads.
 
-The library is libsigncheck.so.1 (1.1.0 or later), found as the dynamic
+The library is libsigncheck.so.1 (1.2.0 or later), found as the dynamic
 loader finds it; the environment variable SIGNCHECK_LIBRARY names another
 file (an uninstalled build), read once at import.
 """

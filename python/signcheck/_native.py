@@ -3,7 +3,7 @@
 
 The library is found as the dynamic loader finds it (installed, or on
 LD_LIBRARY_PATH); SIGNCHECK_LIBRARY names the file instead, for a build
-that is not installed.  The package needs libsigncheck 1.1.0 or later.
+that is not installed.  The package needs libsigncheck 1.2.0 or later.
 """
 from __future__ import annotations
 
@@ -64,7 +64,7 @@ _PROTOTYPES: dict[str, tuple[ctypes.CDLL, object, list[object]]] = {
 for _name, (_library, _restype, _argtypes) in _PROTOTYPES.items():
     if not hasattr(_library, _name):
         raise ImportError(
-            f"signcheck: {_path} has no {_name}: not a libsigncheck.so.1 of version 1.1.0 or later "
+            f"signcheck: {_path} has no {_name}: not a libsigncheck.so.1 of version 1.2.0 or later "
             f"(check {LIBRARY_VARIABLE})",
             name="signcheck",
         )
