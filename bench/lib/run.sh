@@ -6,7 +6,8 @@
 # of each, their ratio (target >= 0.8) and each one's peak memory; one
 # signcheck process per file is measured beside them, for the record.  With python3 the same
 # files go through the Python package (bench/python/bench_python.py) too,
-# against the C loop (target >= 0.5x) and the processes (>= 50x).
+# against the C loop (target >= 0.5x); the processes' rate is for the record
+# only, as how fast a host starts processes is no measure of the library.
 #
 #   bench/lib/run.sh [BUILD_DIR]      (default build/release; part of make bench)
 #
@@ -84,7 +85,7 @@ if [[ -n $python ]]; then
   printf '%-12s %10.0f files/s  peak %6d KiB\n' python "$(rate python)" "$(peak python)"
   awk -v p="$(rate python)" -v c="$(rate library)" -v b="$(rate processes)" 'BEGIN {
     printf "python/library %.2fx  target >= 0.5x %s\n", p / c, (p / c >= 0.5 ? "met" : "MISSED")
-    printf "python/processes %.1fx  target >= 50x %s\n", p / b, (p / b >= 50 ? "met" : "MISSED") }'
+    printf "python/processes %.1fx\n", p / b }'
 fi
 awk -v a="$(rate library)" -v b="$(rate processes)" 'BEGIN { printf "library/processes %.1fx\n", a / b }'
 # The most the library can reach on this host: verification and reading,
